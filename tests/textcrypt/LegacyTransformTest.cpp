@@ -1,0 +1,99 @@
+#include <gtest/gtest.h>
+
+#include "crypt/QelvanCryptCls.h"
+#include "support/TestBytes.h"
+#include "textcrypt/LegacyTransform.h"
+
+namespace qel::textcrypt {
+namespace {
+
+using test::errorNumberOf;
+
+std::u16string decryptText(std::u16string_view hex)
+{
+    return textFromLittleEndianBytes(myOldDecrypt(hex));
+}
+
+TEST(LegacyTransformTest, HexLengthFollowsTheFrame)
+{
+    for (const auto& [chars, digits] : std::vector<std::pair<int, std::size_t>>{
+             {1, 64}, {14, 64}, {15, 128}, {30, 128}, {31, 192}, {46, 192}, {160, 704}}) {
+        const std::u16string hex = myOldEncrypt(std::u16string(chars, u'q'));
+        EXPECT_EQ(hex.size(), digits) << chars;
+        EXPECT_EQ(hex.find_first_not_of(u"0123456789ABCDEF"), std::u16string::npos);
+    }
+}
+
+TEST(LegacyTransformTest, IsTheBlockCipherUnderTheFirstSixteenPassPhraseCharacters)
+{
+    // Expectation built from the cipher directly, with the pass phrase's
+    // first 16 characters as UTF-16LE and anything after them changed.
+    const std::u16string text = u"K\u00E9y \U0001F511";
+    std::vector<std::uint8_t> textBytes;
+    for (char16_t c : text) {
+        textBytes.push_back(static_cast<std::uint8_t>(c));
+        textBytes.push_back(static_cast<std::uint8_t>(c >> 8));
+    }
+    std::vector<std::uint8_t> key;
+    for (char c : std::string("mr4ta9zk2qc7wx5nXXXXXXXXXXXXXXXX")) {
+        key.push_back(static_cast<std::uint8_t>(c));
+        key.push_back(0);
+    }
+    crypt::QelvanCryptCls cipher;
+    const auto expected = cipher.EncryptData(crypt::ByteArrayView(textBytes), crypt::ByteArrayView(key)).entries();
+    std::string upper = test::hexFromBytes(expected);
+    for (auto& c : upper)
+        c = static_cast<char>(std::toupper(c));
+    EXPECT_EQ(myOldEncrypt(text), test::widen(upper));
+    EXPECT_EQ(myOldEncrypt(text), myOldEncrypt(text));
+}
+
+TEST(LegacyTransformTest, AnyTextRoundTripsExactly)
+{
+    const std::vector<std::u16string> texts{
+        u"a", u"Hello, world", std::u16string(u"nul\0inside", 10), u"\U0001F600 \u4E2D\u6587 \u00E9", u"\xD800 lone",
+        std::u16string(1000, u'\uFFFF'),
+    };
+    for (const auto& text : texts) {
+        const std::u16string hex = myOldEncrypt(text);
+        EXPECT_EQ(decryptText(hex), text);
+        std::u16string lower = hex;
+        for (auto& c : lower)
+            c = static_cast<char16_t>(std::tolower(c));
+        EXPECT_EQ(decryptText(lower), text);
+    }
+}
+
+TEST(LegacyTransformTest, ByteArraysEncryptInPlaceOfTextBytes)
+{
+    const std::vector<std::uint8_t> bytes{0x41, 0x00, 0x42, 0x00};
+    EXPECT_EQ(myOldEncrypt(crypt::ByteArrayView(bytes)), myOldEncrypt(u"AB"));
+    const std::vector<std::uint8_t> odd{1, 2, 3};
+    EXPECT_EQ(myOldDecrypt(myOldEncrypt(crypt::ByteArrayView(odd))), odd);
+}
+
+TEST(LegacyTransformTest, Failures)
+{
+    const std::vector<std::uint8_t> bytes{1, 2};
+    EXPECT_EQ(errorNumberOf([] { myOldEncrypt(u""); }), 9);
+    EXPECT_EQ(errorNumberOf([] { myOldEncrypt(crypt::ByteArrayView()); }), 9);
+    EXPECT_EQ(errorNumberOf([] { myOldEncrypt(crypt::ByteArrayView(std::span<const std::uint8_t>())); }), 9);
+    EXPECT_EQ(errorNumberOf([&] { myOldEncrypt(crypt::ByteArrayView(bytes, 1)); }), 9);
+    EXPECT_EQ(errorNumberOf([] { myOldDecrypt(u""); }), 9);
+    EXPECT_EQ(errorNumberOf([] { myOldDecrypt(u"A"); }), 9);
+    const std::u16string hex = myOldEncrypt(u"text");
+    EXPECT_EQ(errorNumberOf([&] { myOldDecrypt(hex + u"0"); }), 9);
+    EXPECT_EQ(errorNumberOf([&] { myOldDecrypt(u"G" + hex.substr(1)); }), 13);
+    EXPECT_EQ(errorNumberOf([&] { myOldDecrypt(u"G" + hex); }), 13) << "a bad pair outranks the odd length";
+}
+
+TEST(LegacyTransformTest, HexNotMadeByThisTransformDecryptsAsTheFrameSays)
+{
+    EXPECT_TRUE(myOldDecrypt(u"0011").empty()) << "not a whole block";
+    EXPECT_TRUE(myOldDecrypt(myOldEncrypt(u"abc").substr(0, 62)).empty());
+    const std::u16string twoBlocks = myOldEncrypt(std::u16string(20, u'z'));
+    EXPECT_TRUE(myOldDecrypt(twoBlocks.substr(0, 64)).empty()) << "stored length no longer fits";
+}
+
+} // namespace
+} // namespace qel::textcrypt
