@@ -4,8 +4,10 @@
 #include <bit>
 #include <cstring>
 #include <limits>
+#include <utility>
 
 #include "common/NumberedError.h"
+#include "crypt/HardwareRounds.h"
 
 namespace qel::crypt {
 
@@ -40,35 +42,67 @@ void store(Word w, std::uint8_t* p)
 struct Layout {
     const Word* schedule;
     const Word* roundTable;
+    const std::array<std::array<Word, 256>, 3>* rotatedTables; // roundTable turned by 8, 16, 24 bits
     const std::uint8_t* substitution;
     const std::uint8_t* shiftIndex; // 3 entries per column
     int rounds;
 };
 
 // One block in place. Nb and the row offsets are compile-time for the block
-// lengths the system uses, so the state stays in registers.
+// lengths the system uses: every column is spelled out, so the state lives in
+// registers and each table index is a constant shift.
+template <int Nb, int R1, int R2, int R3>
+struct Rounds {
+    template <std::size_t... J>
+    static void middle(const Word* x, Word* y, const Word* k, const Layout& l, std::index_sequence<J...>)
+    {
+        const Word* t0 = l.roundTable;
+        const Word* t1 = (*l.rotatedTables)[0].data();
+        const Word* t2 = (*l.rotatedTables)[1].data();
+        const Word* t3 = (*l.rotatedTables)[2].data();
+        ((y[J] = k[J] ^ t0[x[J] & 0xFF] ^ t1[(x[(J + R1) % Nb] >> 8) & 0xFF] ^ t2[(x[(J + R2) % Nb] >> 16) & 0xFF]
+              ^ t3[x[(J + R3) % Nb] >> 24]),
+         ...);
+    }
+
+    template <std::size_t... J>
+    static void last(const Word* x, Word* y, const Word* k, const std::uint8_t* s, std::index_sequence<J...>)
+    {
+        ((y[J] = k[J] ^ Word{s[x[J] & 0xFF]} ^ Word{s[(x[(J + R1) % Nb] >> 8) & 0xFF]} << 8
+              ^ Word{s[(x[(J + R2) % Nb] >> 16) & 0xFF]} << 16 ^ Word{s[x[(J + R3) % Nb] >> 24]} << 24),
+         ...);
+    }
+
+    static void run(std::uint8_t* block, const Layout& l)
+    {
+        constexpr auto columns = std::make_index_sequence<Nb>();
+        Word x[Nb];
+        Word y[Nb];
+        const Word* k = l.schedule;
+        for (int i = 0; i < Nb; ++i)
+            x[i] = load(block + 4 * i) ^ k[i];
+        k += Nb;
+        // Two rounds per pass, so the states trade places without a copy.
+        int round = 1;
+        for (; round + 1 < l.rounds; round += 2, k += 2 * Nb) {
+            middle(x, y, k, l, columns);
+            middle(y, x, k + Nb, l, columns);
+        }
+        if (round < l.rounds) {
+            middle(x, y, k, l, columns);
+            k += Nb;
+            std::copy(y, y + Nb, x);
+        }
+        last(x, y, k, l.substitution, columns);
+        for (int i = 0; i < Nb; ++i)
+            store(y[i], block + 4 * i);
+    }
+};
+
 template <int Nb, int R1, int R2, int R3>
 void runRounds(std::uint8_t* block, const Layout& l)
 {
-    Word x[Nb];
-    Word y[Nb];
-    const Word* k = l.schedule;
-    const Word* t = l.roundTable;
-    for (int i = 0; i < Nb; ++i)
-        x[i] = load(block + 4 * i) ^ k[i];
-    k += Nb;
-    for (int round = 1; round < l.rounds; ++round, k += Nb) {
-        for (int j = 0; j < Nb; ++j)
-            y[j] = k[j] ^ t[x[j] & 0xFF] ^ std::rotl(t[(x[(j + R1) % Nb] >> 8) & 0xFF], 8)
-                ^ std::rotl(t[(x[(j + R2) % Nb] >> 16) & 0xFF], 16) ^ std::rotl(t[x[(j + R3) % Nb] >> 24], 24);
-        std::copy(y, y + Nb, x);
-    }
-    const std::uint8_t* s = l.substitution;
-    for (int j = 0; j < Nb; ++j)
-        y[j] = k[j] ^ Word{s[x[j] & 0xFF]} ^ Word{s[(x[(j + R1) % Nb] >> 8) & 0xFF]} << 8
-            ^ Word{s[(x[(j + R2) % Nb] >> 16) & 0xFF]} << 16 ^ Word{s[x[(j + R3) % Nb] >> 24]} << 24;
-    for (int i = 0; i < Nb; ++i)
-        store(y[i], block + 4 * i);
+    Rounds<Nb, R1, R2, R3>::run(block, l);
 }
 
 // Any other block length up to 8 words, driven by the shift-index table.
@@ -255,6 +289,10 @@ void QelvanCryptCls::gentables()
         const Word times13 = v8 ^ v4 ^ v;
         const Word times11 = v8 ^ v2 ^ v;
         inverseRoundTable_[i] = times14 | times9 << 8 | times13 << 16 | times11 << 24;
+        for (int r = 0; r < 3; ++r) {
+            forwardRotated_[r][i] = std::rotl(forwardRoundTable_[i], 8 * (r + 1));
+            inverseRotated_[r][i] = std::rotl(inverseRoundTable_[i], 8 * (r + 1));
+        }
     }
 }
 
@@ -324,37 +362,57 @@ void QelvanCryptCls::gkey(std::int32_t nb, std::int32_t nk, ByteArrayView KEY)
 
 // ---- block transform ----
 
+bool QelvanCryptCls::defaultHardwareRounds()
+{
+    return HardwareRounds::available();
+}
+
+void QelvanCryptCls::useHardwareRounds(bool enabled)
+{
+    hardwareRounds_ = enabled && HardwareRounds::available();
+}
+
+// `blocks` consecutive blocks of 4 * Nb bytes, in place.
 template <QelvanCryptCls::Direction D>
-void QelvanCryptCls::transform(std::uint8_t* block) const
+void QelvanCryptCls::transform(std::uint8_t* data, std::size_t blocks) const
 {
     const bool forward = D == Direction::Forward;
+    const Word* schedule = forward ? encryptionSchedule_.data() : decryptionSchedule_.data();
+    if (blockWords_ == 8 && hardwareRounds_) {
+        forward ? HardwareRounds::encrypt(data, blocks, schedule, roundCount_)
+                : HardwareRounds::decrypt(data, blocks, schedule, roundCount_);
+        return;
+    }
     const Layout layout{
-        forward ? encryptionSchedule_.data() : decryptionSchedule_.data(),
+        schedule,
         forward ? forwardRoundTable_.data() : inverseRoundTable_.data(),
+        forward ? &forwardRotated_ : &inverseRotated_,
         forward ? sbox_.data() : inverseSbox_.data(),
         forward ? forwardShiftIndex_.data() : inverseShiftIndex_.data(),
         roundCount_,
     };
+    void (*rounds)(std::uint8_t*, const Layout&) = nullptr;
     switch (blockWords_) {
-    case 4:
-        return forward ? runRounds<4, 1, 2, 3>(block, layout) : runRounds<4, 3, 2, 1>(block, layout);
-    case 6:
-        return forward ? runRounds<6, 1, 2, 3>(block, layout) : runRounds<6, 5, 4, 3>(block, layout);
-    case 8:
-        return forward ? runRounds<8, 1, 3, 4>(block, layout) : runRounds<8, 7, 5, 4>(block, layout);
+    case 4: rounds = forward ? runRounds<4, 1, 2, 3> : runRounds<4, 3, 2, 1>; break;
+    case 6: rounds = forward ? runRounds<6, 1, 2, 3> : runRounds<6, 5, 4, 3>; break;
+    case 8: rounds = forward ? runRounds<8, 1, 3, 4> : runRounds<8, 7, 5, 4>; break;
     default:
-        return runRoundsGeneric(block, blockWords_, layout);
+        for (std::size_t b = 0; b < blocks; ++b)
+            runRoundsGeneric(data + 4 * blockWords_ * b, blockWords_, layout);
+        return;
     }
+    for (std::size_t b = 0; b < blocks; ++b)
+        rounds(data + 4 * blockWords_ * b, layout);
 }
 
 void QelvanCryptCls::Encrypt(ByteArray& buff) const
 {
-    transform<Direction::Forward>(buff.range(0, 4 * static_cast<std::size_t>(blockWords_)).data());
+    transform<Direction::Forward>(buff.range(0, 4 * static_cast<std::size_t>(blockWords_)).data(), 1);
 }
 
 void QelvanCryptCls::Decrypt(ByteArray& buff) const
 {
-    transform<Direction::Inverse>(buff.range(0, 4 * static_cast<std::size_t>(blockWords_)).data());
+    transform<Direction::Inverse>(buff.range(0, 4 * static_cast<std::size_t>(blockWords_)).data(), 1);
 }
 
 // ---- whole-buffer framing ----
@@ -392,8 +450,7 @@ ByteArray QelvanCryptCls::EncryptData(ByteArrayView bytMessage, ByteArrayView by
     std::vector<std::uint8_t> result(static_cast<std::size_t>(frameBytes));
     store(static_cast<Word>(length), result.data());
     std::copy(message.begin(), message.end(), result.begin() + 4);
-    for (std::size_t offset = 0; offset < result.size(); offset += kBlockBytes)
-        transform<Direction::Forward>(result.data() + offset);
+    transform<Direction::Forward>(result.data(), result.size() / kBlockBytes);
     return ByteArray(std::move(result));
 }
 
@@ -415,7 +472,7 @@ ByteArray QelvanCryptCls::DecryptData(ByteArrayView bytIn, ByteArrayView bytPass
     // never examined.
     std::array<std::uint8_t, kBlockBytes> first;
     std::copy_n(input.begin(), kBlockBytes, first.begin());
-    transform<Direction::Inverse>(first.data());
+    transform<Direction::Inverse>(first.data(), 1);
     const auto length = static_cast<std::int32_t>(load(first.data()));
     if (length > inputBytes - 4)
         return {};
@@ -427,8 +484,7 @@ ByteArray QelvanCryptCls::DecryptData(ByteArrayView bytIn, ByteArrayView bytPass
     const std::size_t frameBytes = (static_cast<std::size_t>(length) + 4 + kBlockBytes - 1) / kBlockBytes * kBlockBytes;
     std::vector<std::uint8_t> frame(input.begin(), input.begin() + static_cast<std::ptrdiff_t>(frameBytes));
     std::copy(first.begin(), first.end(), frame.begin());
-    for (std::size_t offset = kBlockBytes; offset < frameBytes; offset += kBlockBytes)
-        transform<Direction::Inverse>(frame.data() + offset);
+    transform<Direction::Inverse>(frame.data() + kBlockBytes, frameBytes / kBlockBytes - 1);
     frame.erase(frame.begin(), frame.begin() + 4);
     frame.resize(static_cast<std::size_t>(length));
     return ByteArray(std::move(frame));

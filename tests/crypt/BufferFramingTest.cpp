@@ -235,3 +235,33 @@ TEST(BufferFramingTest, LengthsBeyondSigned32BitsOverflowBeforeEncrypting)
 
 } // namespace
 } // namespace qel::crypt
+
+namespace qel::crypt {
+namespace {
+
+TEST(BufferFramingTest, ProcessorAndTableRoundsAgreeBitForBit)
+{
+    if (!QelvanCryptCls().usesHardwareRounds())
+        GTEST_SKIP() << "no AES instructions on this processor";
+    std::mt19937 random(6);
+    QelvanCryptCls hardware;
+    QelvanCryptCls tables;
+    tables.useHardwareRounds(false);
+    ASSERT_FALSE(tables.usesHardwareRounds());
+    for (int trial = 0; trial < 200; ++trial) {
+        const auto message = randomBytes(random, 1 + random() % 300);
+        const auto password = randomBytes(random, random() % 40);
+        const auto encrypted = hardware.EncryptData(ByteArrayView(message), ByteArrayView(password)).entries();
+        ASSERT_EQ(tables.EncryptData(ByteArrayView(message), ByteArrayView(password)).entries(), encrypted);
+        ASSERT_EQ(tables.DecryptData(ByteArrayView(encrypted), ByteArrayView(password)).entries(), message);
+        // Arbitrary blocks, decrypted both ways, whatever length they claim.
+        const auto noise = randomBytes(random, 64);
+        ByteArray a(noise), b(noise);
+        hardware.Decrypt(a);
+        tables.Decrypt(b);
+        ASSERT_EQ(a.entries(), b.entries());
+    }
+}
+
+} // namespace
+} // namespace qel::crypt

@@ -83,8 +83,10 @@ TEST(LegacyTransformTest, Failures)
     EXPECT_EQ(errorNumberOf([] { myOldDecrypt(u"A"); }), 9);
     const std::u16string hex = myOldEncrypt(u"text");
     EXPECT_EQ(errorNumberOf([&] { myOldDecrypt(hex + u"0"); }), 9);
-    EXPECT_EQ(errorNumberOf([&] { myOldDecrypt(u"G" + hex.substr(1)); }), 13);
-    EXPECT_EQ(errorNumberOf([&] { myOldDecrypt(u"G" + hex); }), 13) << "a bad pair outranks the odd length";
+    std::u16string badFirstPair = hex;
+    badFirstPair[0] = u'G';
+    EXPECT_EQ(errorNumberOf([&] { myOldDecrypt(badFirstPair); }), 13);
+    EXPECT_EQ(errorNumberOf([&] { myOldDecrypt(badFirstPair + u"0"); }), 13) << "a bad pair outranks the odd length";
 }
 
 TEST(LegacyTransformTest, HexNotMadeByThisTransformDecryptsAsTheFrameSays)
