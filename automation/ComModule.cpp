@@ -1,0 +1,52 @@
+#include "automation/ComModule.h"
+
+#include <vector>
+
+namespace qel::automation {
+
+ComModule& ComModule::instance()
+{
+    static ComModule module;
+    return module;
+}
+
+HMODULE ComModule::handle() const
+{
+    HMODULE module = nullptr;
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                       reinterpret_cast<LPCWSTR>(&ComModule::instance), &module);
+    return module;
+}
+
+std::wstring ComModule::path() const
+{
+    std::vector<wchar_t> buffer(MAX_PATH);
+    for (;;) {
+        const DWORD length = GetModuleFileNameW(handle(), buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (length == 0)
+            return {};
+        if (length < buffer.size())
+            return std::wstring(buffer.data(), length);
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+HRESULT ComModule::typeLibrary(ITypeLib** library)
+{
+    const std::lock_guard<std::mutex> guard(typeLibraryLock_);
+    if (!typeLibrary_) {
+        const HRESULT hr = LoadTypeLibEx(path().c_str(), REGKIND_NONE, &typeLibrary_);
+        if (FAILED(hr))
+            return hr;
+    }
+    return typeLibrary_.CopyTo(library);
+}
+
+HRESULT ComModule::typeInfo(REFGUID guid, ITypeInfo** info)
+{
+    Microsoft::WRL::ComPtr<ITypeLib> library;
+    const HRESULT hr = typeLibrary(&library);
+    return FAILED(hr) ? hr : library->GetTypeInfoOfGuid(guid, info);
+}
+
+} // namespace qel::automation

@@ -1,0 +1,56 @@
+#pragma once
+// The one boundary between C++ exceptions and COM: every interface method
+// runs its body through `guarded`, which turns whatever escapes into an
+// HRESULT and, for errors of this library, the standard error information.
+#include <windows.h>
+#include <oaidl.h>
+
+#include <exception>
+#include <string>
+
+#include "common/NumberedError.h"
+
+namespace qel::automation {
+
+// A failure someone else already described (an HRESULT from a call into COM,
+// whose error information is left as that call set it).
+class ComFailure : public std::exception {
+public:
+    explicit ComFailure(HRESULT hr) : hr_(hr) {}
+    HRESULT result() const { return hr_; }
+    const char* what() const noexcept override { return "COM call failed"; }
+
+private:
+    HRESULT hr_;
+};
+
+inline void check(HRESULT hr)
+{
+    if (FAILED(hr))
+        throw ComFailure(hr);
+}
+
+// 0x800A0000 + n, the control-error status of a numbered error.
+constexpr HRESULT resultOf(ErrorNumber number)
+{
+    return static_cast<HRESULT>(0x800A0000u + static_cast<unsigned>(number));
+}
+
+// Sets the thread's error information and returns the status for `number`.
+HRESULT raiseNumbered(ErrorNumber number, const wchar_t* source, REFGUID interfaceId);
+
+// Maps the exception in flight; call only from a catch block.
+HRESULT resultOfCurrentException(const wchar_t* source, REFGUID interfaceId) noexcept;
+
+template <class Body>
+HRESULT guarded(const wchar_t* source, REFGUID interfaceId, Body&& body) noexcept
+{
+    try {
+        body();
+        return S_OK;
+    } catch (...) {
+        return resultOfCurrentException(source, interfaceId);
+    }
+}
+
+} // namespace qel::automation

@@ -1,0 +1,42 @@
+#pragma once
+// The four entry points of an in-process server with one creatable class.
+// Use QEL_AUTOMATION_SERVER_EXPORTS once per DLL.
+#include <windows.h>
+
+#include <new>
+
+#include "automation/ClassFactory.h"
+#include "automation/ComModule.h"
+#include "automation/Registration.h"
+
+namespace qel::automation {
+
+template <class T>
+HRESULT getClassObject(const CLSID& served, REFCLSID requested, REFIID riid, void** out)
+{
+    if (!out)
+        return E_POINTER;
+    *out = nullptr;
+    if (!IsEqualCLSID(requested, served))
+        return CLASS_E_CLASSNOTAVAILABLE;
+    auto* factory = new (std::nothrow) ClassFactory<T>();
+    if (!factory)
+        return E_OUTOFMEMORY;
+    const HRESULT hr = factory->QueryInterface(riid, out);
+    factory->Release();
+    return hr;
+}
+
+} // namespace qel::automation
+
+#define QEL_AUTOMATION_SERVER_EXPORTS(ClassType, description)                                                  \
+    STDAPI DllGetClassObject(REFCLSID clsid, REFIID riid, void** out)                                         \
+    {                                                                                                          \
+        return qel::automation::getClassObject<ClassType>(*(description).classId, clsid, riid, out);          \
+    }                                                                                                          \
+    STDAPI DllCanUnloadNow()                                                                                   \
+    {                                                                                                          \
+        return qel::automation::ComModule::instance().canUnload() ? S_OK : S_FALSE;                            \
+    }                                                                                                          \
+    STDAPI DllRegisterServer() { return qel::automation::registerServer(description); }                       \
+    STDAPI DllUnregisterServer() { return qel::automation::unregisterServer(description); }

@@ -1,0 +1,134 @@
+#include "automation/VariantTerms.h"
+
+#include "automation/ErrorReporting.h"
+#include "common/NumberedError.h"
+
+namespace qel::automation {
+
+namespace {
+
+// Conversion failures as the host's language reports them.
+void checkConversion(HRESULT hr)
+{
+    if (hr == DISP_E_TYPEMISMATCH || hr == DISP_E_BADVARTYPE)
+        raise(ErrorNumber::TypeMismatch);
+    if (hr == DISP_E_OVERFLOW)
+        raise(ErrorNumber::Overflow);
+    check(hr);
+}
+
+// Follows by-reference variants; copies only when the value is held by reference.
+class Direct {
+public:
+    explicit Direct(const VARIANT& value) : value_(&value)
+    {
+        if (value.vt & VT_BYREF) {
+            copy_ = Variant::copyOf(value);
+            value_ = &copy_.get();
+        }
+    }
+    const VARIANT& operator*() const { return *value_; }
+    const VARIANT* operator->() const { return value_; }
+
+private:
+    const VARIANT* value_;
+    Variant copy_;
+};
+
+// Past any chain of variants held by reference (a bounded one: a host could
+// make a cycle).
+const VARIANT& innermost(const VARIANT& value)
+{
+    const VARIANT* v = &value;
+    for (int depth = 0; depth < 16 && v->vt == (VT_BYREF | VT_VARIANT) && v->pvarVal; ++depth)
+        v = v->pvarVal;
+    return *v;
+}
+
+SAFEARRAY* arrayOf(const VARIANT& value)
+{
+    return (value.vt & VT_BYREF) ? (value.pparray ? *value.pparray : nullptr) : value.parray;
+}
+
+std::u16string textOfBytes(const VARIANT& value)
+{
+    const BorrowedBytes bytes(value);
+    const auto& view = bytes.view();
+    const auto entries = view.hasStorage() ? view.range(view.lowerBound(), view.count()) : std::span<const std::uint8_t>();
+    std::u16string text(entries.size() / 2, u'\0');
+    for (std::size_t i = 0; i < text.size(); ++i)
+        text[i] = static_cast<char16_t>(entries[2 * i] | entries[2 * i + 1] << 8);
+    return text;
+}
+
+} // namespace
+
+bool isNull(const VARIANT& value)
+{
+    return Direct(value)->vt == VT_NULL;
+}
+
+bool isBlank(const VARIANT& value)
+{
+    const Direct direct(value);
+    switch (direct->vt) {
+    case VT_EMPTY: return true;
+    case VT_NULL: return false;
+    case VT_BSTR: return SysStringLen(direct->bstrVal) == 0;
+    default: break;
+    }
+    VARIANT empty;
+    empty.vt = VT_BSTR;
+    empty.bstrVal = nullptr;
+    const HRESULT hr = VarCmp(const_cast<VARIANT*>(&*direct), &empty, LOCALE_USER_DEFAULT, 0);
+    checkConversion(FAILED(hr) ? hr : S_OK);
+    return hr == VARCMP_EQ;
+}
+
+std::u16string textOf(const VARIANT& value)
+{
+    if (isByteArray(value))
+        return textOfBytes(value);
+    const Direct direct(value);
+    switch (direct->vt) {
+    case VT_EMPTY:
+    case VT_NULL: return {};
+    case VT_BSTR:
+        return std::u16string(reinterpret_cast<const char16_t*>(direct->bstrVal), SysStringLen(direct->bstrVal));
+    default: break;
+    }
+    if (direct->vt & VT_ARRAY)
+        raise(ErrorNumber::TypeMismatch);
+    Variant text;
+    checkConversion(VariantChangeTypeEx(text.receive(), const_cast<VARIANT*>(&*direct), LOCALE_USER_DEFAULT, 0, VT_BSTR));
+    const BSTR b = text.get().bstrVal;
+    return std::u16string(reinterpret_cast<const char16_t*>(b), SysStringLen(b));
+}
+
+std::optional<std::size_t> lengthOf(const VARIANT& value)
+{
+    if (isNull(value))
+        return std::nullopt;
+    return textOf(value).size();
+}
+
+bool isByteArray(const VARIANT& value)
+{
+    return (innermost(value).vt & ~VT_BYREF) == (VT_ARRAY | VT_UI1);
+}
+
+BorrowedBytes::BorrowedBytes(const VARIANT& value)
+{
+    SAFEARRAY* array = arrayOf(innermost(value));
+    if (!array)
+        return; // never dimensioned
+    // Only entry (0) of a one-dimensional array can be located.
+    if (SafeArrayGetDim(array) != 1)
+        raise(ErrorNumber::SubscriptOutOfRange);
+    access_.emplace(array);
+    const SAFEARRAYBOUND& bound = array->rgsabound[0];
+    view_ = crypt::ByteArrayView(
+        std::span<const std::uint8_t>(static_cast<const std::uint8_t*>(access_->data()), bound.cElements), bound.lLbound);
+}
+
+} // namespace qel::automation

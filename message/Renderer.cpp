@@ -1,0 +1,169 @@
+#include "message/Renderer.h"
+
+#include "automation/ErrorReporting.h"
+#include "automation/VariantTerms.h"
+#include "message/ComponentVersion.h"
+#include "message/GatewayText.h"
+#include "textcrypt/CurrentTransform.h"
+#include "textcrypt/LegacyTextVariant.h"
+#include "textcrypt/SystemAnsiCodePage.h"
+
+namespace qel::message {
+
+namespace {
+
+using automation::guarded;
+using automation::Variant;
+
+constexpr std::size_t kMaxCampaignLength = 50;
+
+// The ANSI code page cannot change while a process runs: read it once.
+const textcrypt::AnsiCodePage& ansiCodePage()
+{
+    static const textcrypt::AnsiCodePage page = textcrypt::systemAnsiCodePage();
+    return page;
+}
+
+bool isSet(const VARIANT& value)
+{
+    return !automation::isBlank(value) && !automation::isNull(value);
+}
+
+} // namespace
+
+Renderer::Renderer()
+{
+    for (Property p : {Property::ErrorText, Property::Message, Property::Account, Property::Password})
+        field(p) = Variant::ofText(u"");
+}
+
+HRESULT Renderer::getProperty(Property property, VARIANT* result) const
+{
+    if (!result)
+        return E_POINTER;
+    return properties_[static_cast<std::size_t>(property)].copyTo(result);
+}
+
+HRESULT Renderer::putProperty(Property property, const VARIANT& value)
+{
+    return guarded(kSource, IID__Renderer, [&] { field(property) = Variant::copyOf(value); });
+}
+
+HRESULT Renderer::AddRecipient(VARIANT* RecipientPhone, VARIANT* RecipientName)
+{
+    if (!RecipientPhone || !RecipientName)
+        return E_POINTER;
+    return guarded(kSource, IID__Renderer, [&] {
+        Variant name = Variant::copyOf(*RecipientName);
+        Variant phone = Variant::copyOf(*RecipientPhone);
+        recipients_.emplace_back(std::move(phone), std::move(name));
+    });
+}
+
+HRESULT Renderer::Translate(VARIANT* result)
+{
+    if (!result)
+        return E_POINTER;
+    return guarded(kSource, IID__Renderer, [&] { Variant::ofInteger(translate()).release(result); });
+}
+
+std::int16_t Renderer::fail(std::u16string_view text)
+{
+    field(Property::ErrorText) = Variant::ofText(text);
+    return 1;
+}
+
+std::int16_t Renderer::translate()
+{
+    using automation::textOf;
+    if (automation::isBlank(value(Property::Message)))
+        return fail(u"Invalid message (Empty)");
+    if (automation::isBlank(value(Property::Account)))
+        return fail(u"Invalid account (Empty)");
+    if (automation::isBlank(value(Property::Password)))
+        return fail(u"Invalid password (Empty)");
+    const auto campaignLength = automation::lengthOf(value(Property::Campaign));
+    if (campaignLength && *campaignLength > kMaxCampaignLength)
+        return fail(u"Campaign is too long");
+    if (recipients_.empty())
+        return fail(u"No recipients (Empty)");
+    if (isSet(value(Property::PictureFile))) {
+        const std::u16string path = textOf(value(Property::PictureFile));
+        if (path.size() > 4 && path.compare(path.size() - 4, 4, u".jpg") != 0)
+            return fail(u"Invalid picture format, must be .jpg");
+        // Too short to be a name with the extension: dropped, not reported.
+        if (path.size() <= 4)
+            field(Property::PictureFile) = Variant::ofText(u"");
+    }
+
+    if (version_.empty())
+        version_ = componentVersion();
+    GatewayMessage message;
+    message.account = textOf(value(Property::Account));
+    message.password = textOf(value(Property::Password));
+    message.version = version_;
+    message.hasCampaign = isSet(value(Property::Campaign));
+    message.campaign = textOf(value(Property::Campaign));
+    message.isPictureMessage = isSet(value(Property::PictureFile));
+    message.recipients.reserve(recipients_.size());
+    for (const auto& [phone, name] : recipients_)
+        message.recipients.push_back({textOf(phone.get()), textOf(name.get())});
+    message.body = textOf(value(Property::Message));
+    message.replyAddress = textOf(value(Property::ReplyAddress));
+
+    // Through the object's own interface, as a host would call it.
+    Variant body = Variant::ofText(composeGatewayBody(message));
+    Variant encrypted;
+    automation::check(static_cast<_Renderer*>(this)->MyEncrypt(const_cast<VARIANT*>(&body.get()), encrypted.receive()));
+    field(Property::TranslatedMessage) = Variant::ofText(composeOuterText(message, textOf(encrypted.get())));
+    return 0;
+}
+
+HRESULT Renderer::MyEncrypt(VARIANT* inpw, VARIANT* result)
+{
+    if (!inpw || !result)
+        return E_POINTER;
+    return guarded(kSource, IID__Renderer, [&] {
+        if (automation::isNull(*inpw))
+            raise(ErrorNumber::InvalidUseOfNull);
+        Variant::ofText(textcrypt::myEncrypt(automation::textOf(*inpw), ansiCodePage())).release(result);
+    });
+}
+
+HRESULT Renderer::MyDecrypt(VARIANT* inpw, VARIANT* result)
+{
+    if (!inpw || !result)
+        return E_POINTER;
+    return guarded(kSource, IID__Renderer, [&] {
+        if (automation::isNull(*inpw))
+            raise(ErrorNumber::InvalidUseOfNull);
+        Variant::ofText(textcrypt::myDecrypt(automation::textOf(*inpw), ansiCodePage())).release(result);
+    });
+}
+
+HRESULT Renderer::MyOldEncrypt(VARIANT* inpw, VARIANT* result)
+{
+    if (!inpw || !result)
+        return E_POINTER;
+    return guarded(kSource, IID__Renderer, [&] { textcrypt::legacyEncrypt(*inpw).release(result); });
+}
+
+HRESULT Renderer::MyOldDecrypt(VARIANT* inpw, VARIANT* result)
+{
+    if (!inpw || !result)
+        return E_POINTER;
+    return guarded(kSource, IID__Renderer, [&] { textcrypt::legacyDecrypt(*inpw).release(result); });
+}
+
+// Sending and the online status arrive with the mail and connection work.
+HRESULT Renderer::Send(VARIANT*)
+{
+    return E_NOTIMPL;
+}
+
+HRESULT Renderer::GetINetStatus(VARIANT*)
+{
+    return E_NOTIMPL;
+}
+
+} // namespace qel::message
