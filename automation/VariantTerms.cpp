@@ -7,10 +7,12 @@ namespace qel::automation {
 
 namespace {
 
-// Conversion failures as the host's language reports them.
+// Conversion failures as the host's language reports them. An object
+// without a default value, or no object at all, cannot be used as text.
 void checkConversion(HRESULT hr)
 {
-    if (hr == DISP_E_TYPEMISMATCH || hr == DISP_E_BADVARTYPE)
+    if (hr == DISP_E_TYPEMISMATCH || hr == DISP_E_BADVARTYPE || hr == DISP_E_MEMBERNOTFOUND || hr == E_NOINTERFACE
+        || hr == E_POINTER || hr == E_INVALIDARG)
         raise(ErrorNumber::TypeMismatch);
     if (hr == DISP_E_OVERFLOW)
         raise(ErrorNumber::Overflow);
@@ -99,8 +101,15 @@ std::u16string textOf(const VARIANT& value)
     }
     if (direct->vt & VT_ARRAY)
         raise(ErrorNumber::TypeMismatch);
+    // What the host's own concatenation makes of it: numbers and dates in the
+    // user's locale, Booleans as words.
+    VARIANT empty;
+    empty.vt = VT_BSTR;
+    empty.bstrVal = nullptr;
     Variant text;
-    checkConversion(VariantChangeTypeEx(text.receive(), const_cast<VARIANT*>(&*direct), LOCALE_USER_DEFAULT, 0, VT_BSTR));
+    checkConversion(VarCat(const_cast<VARIANT*>(&*direct), &empty, text.receive()));
+    if (text.get().vt != VT_BSTR)
+        raise(ErrorNumber::TypeMismatch);
     const BSTR b = text.get().bstrVal;
     return std::u16string(reinterpret_cast<const char16_t*>(b), SysStringLen(b));
 }

@@ -1,8 +1,8 @@
 #pragma once
 // The one place where host values become plain ones. A value is blank when it
 // compares equal to the empty string (Empty or ""; not Null, not a number);
-// its text is what concatenation gives (numbers, dates and Booleans as the
-// platform writes them, Empty and Null as nothing); Null has no length.
+// its text is what the platform's concatenation gives (numbers, dates and
+// Booleans as it writes them, Empty and Null as nothing); Null has no length.
 // Values a host cannot use as text (arrays, error values) raise error 13.
 #include <windows.h>
 #include <oaidl.h>
