@@ -86,9 +86,9 @@ TEST_F(CipherTest, ReadsAndWritesWhatRendererLegacyMethodsDo)
 
     // The current transform's output is foreign to the legacy one.
     setText(renderer_(&_Renderer::MyEncrypt, std::wstring(32, L'a')));
-    const HRESULT hr = cipher->EnhancedDecrypt();
-    if (SUCCEEDED(hr))
+    if (SUCCEEDED(cipher->EnhancedDecrypt())) {
         EXPECT_NE(text(), std::wstring(32, L'a'));
+    }
 }
 
 TEST_F(CipherTest, SetStoresTheReferenceAndReleasesIt)

@@ -232,7 +232,7 @@ private:
 void expectDefined(const DispatchResult& r, const std::wstring& what)
 {
     if (r.hr == DISP_E_EXCEPTION) {
-        const bool numbered = (r.scode & 0xFFFF0000) == static_cast<SCODE>(0x800A0000);
+        const bool numbered = (static_cast<unsigned long>(r.scode) & 0xFFFF0000u) == 0x800A0000u;
         EXPECT_TRUE(numbered || r.scode == E_OUTOFMEMORY) << std::string(what.begin(), what.end()) << " scode 0x"
                                                            << std::hex << r.scode << std::dec;
         return;

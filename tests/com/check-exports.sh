@@ -8,7 +8,7 @@ failed=0
 for dll in "$@"; do
     dump=$("$objdump" -p "$dll")
     grep -q 'file format pei-i386' <<<"$dump" || { echo "FAIL: $dll is not an i386 image"; failed=1; }
-    exports=$(sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' <<<"$dump" | grep -o '\] .*' | cut -c3- | sort | tr '\n' ' ')
+    exports=$(sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' <<<"$dump" | sed -n -E 's/^\s*\[ *[0-9]+\] (.*)$/\1/p' | sort | tr '\n' ' ')
     [ "$exports" = "DllCanUnloadNow DllGetClassObject DllRegisterServer DllUnregisterServer " ] ||
         { echo "FAIL: $dll exports: $exports"; failed=1; }
 done
