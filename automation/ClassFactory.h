@@ -2,7 +2,6 @@
 #include <windows.h>
 #include <unknwn.h>
 
-#include <new>
 
 #include "automation/ComModule.h"
 
@@ -45,9 +44,12 @@ public:
         *out = nullptr;
         if (outer)
             return CLASS_E_NOAGGREGATION;
-        T* object = new (std::nothrow) T();
-        if (!object)
+        T* object = nullptr;
+        try {
+            object = new T();
+        } catch (...) { // a constructor that cannot allocate its defaults
             return E_OUTOFMEMORY;
+        }
         const HRESULT hr = object->QueryInterface(riid, out);
         object->Release();
         return hr;

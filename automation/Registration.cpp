@@ -40,8 +40,8 @@ HRESULT deleteTree(const std::wstring& key)
 
 } // namespace
 
-HRESULT registerServer(const ServerDescription& server)
-{
+HRESULT registerServer(const ServerDescription& server) noexcept
+try {
     const std::wstring path = ComModule::instance().path();
     const std::wstring classKey = L"CLSID\\" + stringOf(*server.classId);
     const std::wstring libraryId = stringOf(*server.libraryId);
@@ -73,15 +73,20 @@ HRESULT registerServer(const ServerDescription& server)
         return SELFREG_E_TYPELIB;
     }
     return S_OK;
+} catch (...) { // only allocation can fail here
+    unregisterServer(server);
+    return E_OUTOFMEMORY;
 }
 
-HRESULT unregisterServer(const ServerDescription& server)
-{
+HRESULT unregisterServer(const ServerDescription& server) noexcept
+try {
     const SYSKIND kind = sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32;
     UnRegisterTypeLib(*server.libraryId, server.libraryMajor, server.libraryMinor, server.libraryLocale, kind);
     HRESULT hr = deleteTree(L"CLSID\\" + stringOf(*server.classId));
     const HRESULT programHr = deleteTree(server.programId);
     return FAILED(hr) ? hr : programHr;
+} catch (...) {
+    return E_OUTOFMEMORY;
 }
 
 } // namespace qel::automation

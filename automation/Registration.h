@@ -15,7 +15,7 @@ struct ServerDescription {
     LCID libraryLocale;
 };
 
-HRESULT registerServer(const ServerDescription& server);
-HRESULT unregisterServer(const ServerDescription& server);
+HRESULT registerServer(const ServerDescription& server) noexcept;
+HRESULT unregisterServer(const ServerDescription& server) noexcept;
 
 } // namespace qel::automation

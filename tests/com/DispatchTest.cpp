@@ -286,7 +286,7 @@ TEST(DispatchTest, ObjectsReleaseToZeroAndTheLibraryCanUnload)
     for (const wchar_t* dll : {L"QelMessage.dll", L"QelCipher.dll"}) {
         const HMODULE module = GetModuleHandleW(dll);
         ASSERT_NE(module, nullptr);
-        const auto canUnloadNow = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(GetProcAddress(module, "DllCanUnloadNow"));
+        const auto canUnloadNow = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(reinterpret_cast<void*>(GetProcAddress(module, "DllCanUnloadNow")));
         ASSERT_NE(canUnloadNow, nullptr);
         EXPECT_EQ(canUnloadNow(), S_OK);
     }

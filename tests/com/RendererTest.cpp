@@ -214,6 +214,10 @@ TEST_F(RendererTest, ValuesEnterAsTheirText)
     yes.receive()->vt = VT_BOOL;
     const_cast<VARIANT&>(yes.get()).boolVal = VARIANT_TRUE;
     set(&_Renderer::put_Account, yes);
+    Variant date;
+    date.receive()->vt = VT_DATE;
+    const_cast<VARIANT&>(date.get()).date = 45000.75; // 15 March 2023, 18:00
+    set(&_Renderer::put_Campaign, date);
 
     short result = -1;
     ASSERT_HRESULT_SUCCEEDED(translate(&result));
@@ -222,6 +226,7 @@ TEST_F(RendererTest, ValuesEnterAsTheirText)
     EXPECT_EQ(outer.substr(0, outer.find(L"=====")), L"To: 5550101 (Ann), 5550102 (), \r\nMessage: \r\n");
     const std::wstring body = gatewayBody();
     EXPECT_NE(body.find(L"SMS-AccountId:=True\r\n"), std::wstring::npos) << std::string(body.begin(), body.end());
+    EXPECT_NE(body.find(L"SMS-Campaign:=3/15/2023 6:00:00 PM\r\n"), std::wstring::npos) << "the pinned locale is en-US";
     EXPECT_NE(body.find(L"SMS-Recp:=5550102\r\nSMS-Recn:=\r\nSMS-Body:=\r\nSMS-Name:=1.5\r\n"), std::wstring::npos);
 }
 
