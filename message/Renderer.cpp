@@ -2,6 +2,7 @@
 
 #include "automation/ErrorReporting.h"
 #include "automation/VariantTerms.h"
+#include "connection/OnlineStatus.h"
 #include "message/ComponentVersion.h"
 #include "message/GatewayText.h"
 #include "textcrypt/CurrentTransform.h"
@@ -155,15 +156,18 @@ HRESULT Renderer::MyOldDecrypt(VARIANT* inpw, VARIANT* result)
     return guarded(kSource, IID__Renderer, [&] { textcrypt::legacyDecrypt(*inpw).release(result); });
 }
 
-// Sending and the online status arrive with the mail and connection work.
+// Sending arrives with the mail component.
 HRESULT Renderer::Send(VARIANT*)
 {
     return E_NOTIMPL;
 }
 
-HRESULT Renderer::GetINetStatus(VARIANT*)
+// The connection object's errors pass through unchanged.
+HRESULT Renderer::GetINetStatus(VARIANT* result)
 {
-    return E_NOTIMPL;
+    if (!result)
+        return E_POINTER;
+    return connection::queryOnlineStatus(result);
 }
 
 } // namespace qel::message
