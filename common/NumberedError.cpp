@@ -12,6 +12,7 @@ std::string_view standardDescription(ErrorNumber number) noexcept
     case ErrorNumber::SubscriptOutOfRange: return "Subscript out of range";
     case ErrorNumber::TypeMismatch: return "Type mismatch";
     case ErrorNumber::InvalidUseOfNull: return "Invalid use of Null";
+    case ErrorNumber::CannotCreateObject: return "ActiveX component can't create object";
     }
     return "Application-defined or object-defined error";
 }

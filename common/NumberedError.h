@@ -13,6 +13,7 @@ enum class ErrorNumber : std::int32_t {
     SubscriptOutOfRange = 9,
     TypeMismatch = 13,
     InvalidUseOfNull = 94,
+    CannotCreateObject = 429,
 };
 
 // The platform's standard description for a numbered error.

@@ -1,10 +1,12 @@
 #include "message/Renderer.h"
 
 #include "automation/ErrorReporting.h"
+#include "automation/LateBoundObject.h"
 #include "automation/VariantTerms.h"
 #include "connection/OnlineStatus.h"
 #include "message/ComponentVersion.h"
 #include "message/GatewayText.h"
+#include "message/MailError.h"
 #include "textcrypt/CurrentTransform.h"
 #include "textcrypt/LegacyTextVariant.h"
 #include "textcrypt/SystemAnsiCodePage.h"
@@ -28,6 +30,25 @@ const textcrypt::AnsiCodePage& ansiCodePage()
 bool isSet(const VARIANT& value)
 {
     return !automation::isBlank(value) && !automation::isNull(value);
+}
+
+VARIANT byReference(Variant& target)
+{
+    VARIANT reference;
+    reference.vt = VT_BYREF | VT_VARIANT;
+    reference.pvarVal = const_cast<VARIANT*>(&target.get());
+    return reference;
+}
+
+// A result code compared as a number; Empty counts as 0.
+double numberOf(const VARIANT& code)
+{
+    if (code.vt == VT_EMPTY)
+        return 0;
+    Variant number;
+    if (FAILED(VariantChangeType(number.receive(), const_cast<VARIANT*>(&code), 0, VT_R8)))
+        raise(ErrorNumber::TypeMismatch);
+    return number.get().dblVal;
 }
 
 } // namespace
@@ -156,10 +177,62 @@ HRESULT Renderer::MyOldDecrypt(VARIANT* inpw, VARIANT* result)
     return guarded(kSource, IID__Renderer, [&] { textcrypt::legacyDecrypt(*inpw).release(result); });
 }
 
-// Sending arrives with the mail component.
-HRESULT Renderer::Send(VARIANT*)
+HRESULT Renderer::Send(VARIANT* result)
 {
-    return E_NOTIMPL;
+    if (!result)
+        return E_POINTER;
+    return guarded(kSource, IID__Renderer, [&] { Variant::ofInteger(send()).release(result); });
+}
+
+std::int16_t Renderer::send()
+{
+    Variant translated;
+    automation::check(static_cast<_Renderer*>(this)->Translate(translated.receive()));
+    if (translated.get().iVal != 0)
+        return translated.get().iVal;
+
+    const VARIANT& mailAddress = value(Property::MailAddress);
+    const VARIANT& mailServer = value(Property::MailServer);
+    const VARIANT& replyAddress = value(Property::ReplyAddress);
+    if (automation::isNull(mailAddress))
+        return fail(u"Invalid mail address");
+    if (automation::isNull(mailServer))
+        return fail(u"Invalid mail server");
+    if (automation::isNull(replyAddress))
+        return fail(u"Invalid mail Reply Address");
+    if (automation::isBlank(mailAddress))
+        return fail(u"Invalid mail address");
+    if (automation::isBlank(mailServer))
+        return fail(u"Invalid mail server");
+    if (automation::isBlank(replyAddress))
+        return fail(u"Invalid mail Reply Address");
+    if (automation::isBlank(value(Property::ReplyName)))
+        return fail(u"Invalid mail Reply Name");
+
+    // Released when this returns, whatever the outcome.
+    automation::LateBoundObject mail(L"EasyMail.SMTP");
+    mail.call(L"Reset");
+    mail.put(L"BodyFormat", Variant::ofInteger(0).get());
+    mail.put(L"MailServer", mailServer);
+    mail.put(L"Subject", Variant::ofText(u"Qel Message object").get());
+    mail.put(L"BodyText", value(Property::TranslatedMessage));
+    // By reference, as the component expects, but to copies: it may not
+    // change our properties.
+    Variant recipient = Variant::copyOf(mailAddress);
+    Variant recipientName = Variant::copyOf(mailAddress);
+    mail.call(L"AddRecipient", {byReference(recipient), byReference(recipientName), Variant::ofInteger(1).get()});
+    mail.put(L"From", value(Property::ReplyName));
+    mail.put(L"FromAddr", replyAddress);
+    if (isSet(value(Property::PictureFile))) {
+        Variant picture = Variant::copyOf(value(Property::PictureFile));
+        const double code = numberOf(mail.call(L"AddAttachment", {byReference(picture), Variant::ofInteger(0).get()}).get());
+        if (code != 0)
+            return fail(std::u16string(u"Error attaching file. Check file exists : ") + std::u16string(MailErrorText(code)));
+    }
+    const double code = numberOf(mail.call(L"Send").get());
+    if (code != 0)
+        return fail(std::u16string(u"Message send error : ") + std::u16string(MailErrorText(code)));
+    return 0;
 }
 
 // The connection object's errors pass through unchanged.

@@ -60,6 +60,8 @@ private:
     // 0 when TranslatedMessage was composed, 1 after storing why not in ErrorText.
     std::int16_t translate();
     std::int16_t fail(std::u16string_view text);
+    // 0 when the mail component sent the message, 1 after storing why not.
+    std::int16_t send();
 
     std::array<automation::Variant, static_cast<std::size_t>(Property::Count)> properties_;
     std::vector<std::pair<automation::Variant, automation::Variant>> recipients_; // phone, name

@@ -1,0 +1,85 @@
+#include "automation/LateBoundObject.h"
+
+#include <algorithm>
+
+#include "automation/ErrorReporting.h"
+#include "common/NumberedError.h"
+
+namespace qel::automation {
+
+namespace {
+
+// Hands an exception the object raised on to our caller unchanged.
+[[noreturn]] void passOn(EXCEPINFO& exception)
+{
+    if (exception.pfnDeferredFillIn)
+        exception.pfnDeferredFillIn(&exception);
+    const HRESULT status = exception.scode ? exception.scode
+        : exception.wCode                  ? MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, exception.wCode)
+                                           : E_FAIL;
+    Microsoft::WRL::ComPtr<ICreateErrorInfo> create;
+    if (SUCCEEDED(CreateErrorInfo(&create))) {
+        create->SetSource(exception.bstrSource);
+        create->SetDescription(exception.bstrDescription);
+        create->SetHelpFile(exception.bstrHelpFile);
+        create->SetHelpContext(exception.dwHelpContext);
+        Microsoft::WRL::ComPtr<IErrorInfo> info;
+        if (SUCCEEDED(create.As(&info)))
+            SetErrorInfo(0, info.Get());
+    }
+    SysFreeString(exception.bstrSource);
+    SysFreeString(exception.bstrDescription);
+    SysFreeString(exception.bstrHelpFile);
+    throw ComFailure(status);
+}
+
+} // namespace
+
+LateBoundObject::LateBoundObject(const wchar_t* programId)
+{
+    CLSID clsid{};
+    if (FAILED(CLSIDFromProgID(programId, &clsid))
+        || FAILED(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER, IID_PPV_ARGS(&object_))))
+        raise(ErrorNumber::CannotCreateObject);
+}
+
+DISPID LateBoundObject::idOf(const wchar_t* member)
+{
+    DISPID id = DISPID_UNKNOWN;
+    LPOLESTR name = const_cast<LPOLESTR>(member);
+    check(object_->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &id));
+    return id;
+}
+
+Variant LateBoundObject::invoke(DISPID id, WORD kind, std::vector<VARIANT>& reversedArguments)
+{
+    DISPID putId = DISPID_PROPERTYPUT;
+    DISPPARAMS params{reversedArguments.data(), nullptr, static_cast<UINT>(reversedArguments.size()), 0};
+    if (kind == DISPATCH_PROPERTYPUT) {
+        params.rgdispidNamedArgs = &putId;
+        params.cNamedArgs = 1;
+    }
+    Variant result;
+    EXCEPINFO exception{};
+    UINT badArgument = 0;
+    const HRESULT hr = object_->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, kind, &params,
+                                       kind == DISPATCH_PROPERTYPUT ? nullptr : result.receive(), &exception, &badArgument);
+    if (hr == DISP_E_EXCEPTION)
+        passOn(exception);
+    check(hr);
+    return result;
+}
+
+void LateBoundObject::put(const wchar_t* property, const VARIANT& value)
+{
+    std::vector<VARIANT> arguments{value};
+    invoke(idOf(property), DISPATCH_PROPERTYPUT, arguments);
+}
+
+Variant LateBoundObject::call(const wchar_t* method, std::vector<VARIANT> arguments)
+{
+    std::reverse(arguments.begin(), arguments.end());
+    return invoke(idOf(method), DISPATCH_METHOD, arguments);
+}
+
+} // namespace qel::automation
