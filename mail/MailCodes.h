@@ -1,0 +1,22 @@
+#pragma once
+// Result codes of the mail component, chosen for what actually went wrong;
+// the Renderer turns them into words (MailErrorText).
+namespace qel::mail {
+
+enum MailCode : int {
+    Sent = 0,
+    MessageNotFormed = 4,
+    SenderRejected = 7,
+    RecipientRejected = 8,
+    CannotConnect = 9,
+    FileNotOpened = 10,
+    FileNotRead = 11,
+    NoServer = 15,
+    ConnectionDropped = 16,
+    HostNotResolved = 17,
+    UnexpectedReply = 18,
+    ConnectTimedOut = 22,
+    NoReplyInTime = 27,
+};
+
+} // namespace qel::mail
