@@ -1,0 +1,45 @@
+#pragma once
+// The project's own mail component, registered as "EasyMail.SMTP": it
+// collects one message through properties and methods and sends it with
+// plain SMTP. AddAttachment and Send answer 0 on success and otherwise the
+// code of what went wrong (MailCodes).
+#include <vector>
+
+#include "QelSmtp.h"
+#include "automation/DispatchObject.h"
+#include "automation/Variant.h"
+#include "mail/OutgoingMail.h"
+
+namespace qel::mailcomponent {
+
+class SmtpMail final : public automation::DispatchObject<_SmtpMail, &IID__SmtpMail> {
+public:
+    static constexpr const wchar_t* kSource = L"EasyMail.SMTP";
+
+    STDMETHODIMP Reset() override;
+#define QEL_MAIL_PROPERTY(Name, field)                                                                        \
+    STDMETHODIMP get_##Name(VARIANT* value) override { return value ? field.copyTo(value) : E_POINTER; }       \
+    STDMETHODIMP put_##Name(VARIANT value) override { return store(field, value); }
+    QEL_MAIL_PROPERTY(BodyFormat, bodyFormat_)
+    QEL_MAIL_PROPERTY(MailServer, mailServer_)
+    QEL_MAIL_PROPERTY(Subject, subject_)
+    QEL_MAIL_PROPERTY(BodyText, bodyText_)
+    QEL_MAIL_PROPERTY(From, from_)
+    QEL_MAIL_PROPERTY(FromAddr, fromAddr_)
+#undef QEL_MAIL_PROPERTY
+    STDMETHODIMP get_Timeout(VARIANT* value) override;
+    STDMETHODIMP put_Timeout(VARIANT value) override;
+    STDMETHODIMP AddRecipient(VARIANT address, VARIANT name, VARIANT type, VARIANT* result) override;
+    STDMETHODIMP AddAttachment(VARIANT path, VARIANT options, VARIANT* result) override;
+    STDMETHODIMP Send(VARIANT* result) override;
+
+private:
+    HRESULT store(automation::Variant& field, const VARIANT& value);
+
+    automation::Variant bodyFormat_, mailServer_, subject_, bodyText_, from_, fromAddr_;
+    int timeoutSeconds_ = 30;
+    std::vector<mail::MailAddress> recipients_;
+    std::vector<mail::Attachment> attachments_;
+};
+
+} // namespace qel::mailcomponent

@@ -1,0 +1,113 @@
+#!/usr/bin/python3
+"""A gateway mailbox on loopback for the end-to-end tests and the demo.
+
+    mailbox.py OUTDIR [MODE] [--seconds N]
+
+Prints the port it listens on, then serves until killed or N seconds pass
+(default 300). Each accepted message is written to OUTDIR/NNN.eml.
+MODE: accept (default, a real SMTP server), reject-sender, reject-recipient,
+silent (accepts connections and never speaks), drop-in-data (closes the
+connection once the message data starts).
+"""
+import argparse
+import asyncio
+import os
+import socket
+import threading
+import time
+
+from aiosmtpd.controller import Controller
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+class Mailbox:
+    def __init__(self, outdir, mode):
+        self.outdir, self.mode, self.count = outdir, mode, 0
+
+    async def handle_MAIL(self, server, session, envelope, address, options):
+        if self.mode == "reject-sender":
+            return "550 5.7.1 Sender refused"
+        envelope.mail_from = address
+        return "250 OK"
+
+    async def handle_RCPT(self, server, session, envelope, address, options):
+        if self.mode == "reject-recipient":
+            return "550 5.1.1 No such mailbox"
+        envelope.rcpt_tos.append(address)
+        return "250 OK"
+
+    async def handle_DATA(self, server, session, envelope):
+        self.count += 1
+        path = os.path.join(self.outdir, "%03d.eml" % self.count)
+        with open(path + ".part", "wb") as f:
+            f.write(envelope.original_content or envelope.content)
+        with open(os.path.join(self.outdir, "%03d.envelope" % self.count), "w") as f:
+            f.write(envelope.mail_from + "\n" + "\n".join(envelope.rcpt_tos) + "\n")
+        os.rename(path + ".part", path)
+        return "250 Message accepted"
+
+
+def raw_server(port, mode, stop):
+    """The misbehaving servers: silent, or dropping the line during DATA."""
+    listener = socket.socket()
+    listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    listener.bind(("127.0.0.1", port))
+    listener.listen(8)
+    listener.settimeout(0.5)
+    held = []
+    while not stop.is_set():
+        try:
+            conn, _ = listener.accept()
+        except socket.timeout:
+            continue
+        if mode == "silent":
+            held.append(conn)  # say nothing, keep it open
+            continue
+        conn.settimeout(5)
+        f = conn.makefile("rb")
+        conn.sendall(b"220 drop-in-data ready\r\n")
+        for line in f:
+            verb = line[:4].upper()
+            if verb == b"DATA":
+                conn.sendall(b"354 go ahead\r\n")
+                f.readline()
+                break
+            conn.sendall(b"250 OK\r\n")
+        conn.close()
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("outdir")
+    parser.add_argument("mode", nargs="?", default="accept",
+                        choices=["accept", "reject-sender", "reject-recipient", "silent", "drop-in-data"])
+    parser.add_argument("--seconds", type=float, default=300)
+    args = parser.parse_args()
+    os.makedirs(args.outdir, exist_ok=True)
+    port = free_port()
+    stop = threading.Event()
+    if args.mode in ("silent", "drop-in-data"):
+        thread = threading.Thread(target=raw_server, args=(port, args.mode, stop), daemon=True)
+        thread.start()
+        controller = None
+    else:
+        controller = Controller(Mailbox(args.outdir, args.mode), hostname="127.0.0.1", port=port)
+        controller.start()
+    print(port, flush=True)
+    try:
+        time.sleep(args.seconds)
+    except KeyboardInterrupt:
+        pass
+    finally:
+        stop.set()
+        if controller:
+            controller.stop()
+
+
+if __name__ == "__main__":
+    main()
