@@ -78,6 +78,9 @@ def raw_server(port, mode, stop):
                 f.readline()
                 break
             conn.sendall(b"250 OK\r\n")
+        # The reader holds the socket open; shut it down to really drop the line.
+        conn.shutdown(socket.SHUT_RDWR)
+        f.close()
         conn.close()
 
 
