@@ -44,7 +44,9 @@ def main():
         expected = f.read()
     if body.replace("\r\n", "\n") != expected.replace("\r\n", "\n"):
         fail("the body is not TranslatedMessage:\n%r\n%r" % (body[:200], expected[:200]))
-    print("Body: %d characters, equal to TranslatedMessage" % len(body))
+    print("Body (%d characters, equal to TranslatedMessage):" % len(body))
+    for line in body.splitlines():
+        print("  " + line)
 
     attachments = list(message.iter_attachments())
     with open(picture, "rb") as f:
