@@ -14,6 +14,8 @@
 
 #include "QelMessage.h"
 
+#include <psapi.h>
+
 using Microsoft::WRL::ComPtr;
 
 namespace {
@@ -72,7 +74,48 @@ ComPtr<_Renderer> filledRenderer(int recipients)
 
 } // namespace
 
-int main()
+// Send to a real server: median per call over 100, then handles and private
+// memory across 1,000 more.
+void benchmarkSend(const wchar_t* server)
+{
+    const ComPtr<_Renderer> r = filledRenderer(2);
+    VARIANT value = text(server);
+    r->put_MailServer(value);
+    VariantClear(&value);
+    for (const auto& [setter, v] : std::vector<std::pair<HRESULT (STDMETHODCALLTYPE _Renderer::*)(VARIANT), const wchar_t*>>{
+             {&_Renderer::put_MailAddress, L"gateway@example.com"},
+             {&_Renderer::put_ReplyAddress, L"dispatch@example.com"},
+             {&_Renderer::put_ReplyName, L"Qel Dispatch"}}) {
+        value = text(v);
+        (r.Get()->*setter)(value);
+        VariantClear(&value);
+    }
+    int failures = 0;
+    const auto send = [&] {
+        VARIANT result;
+        VariantInit(&result);
+        if (FAILED(r->Send(&result)) || result.iVal != 0)
+            ++failures;
+    };
+    const double perSend = median(10, 10, send);
+    const auto usage = [] {
+        PROCESS_MEMORY_COUNTERS_EX counters{};
+        GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters), sizeof counters);
+        DWORD handles = 0;
+        GetProcessHandleCount(GetCurrentProcess(), &handles);
+        return std::pair<SIZE_T, DWORD>(counters.PrivateUsage, handles);
+    };
+    const auto before = usage();
+    for (int i = 0; i < 1000; ++i)
+        send();
+    const auto after = usage();
+    std::printf("Send to %ls: %.2f ms median over 100 sends; over 1,000 more: private memory %+lld KiB, handles %+ld;"
+                " %d failed\n",
+                server, perSend * 1e3, (static_cast<long long>(after.first) - static_cast<long long>(before.first)) / 1024,
+                static_cast<long>(after.second) - static_cast<long>(before.second), failures);
+}
+
+int wmain(int argc, wchar_t** argv)
 {
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     std::printf("Translate (one call, median):\n");
@@ -108,6 +151,8 @@ int main()
                 "  ErrorText property get: %.2f us\n  ratio: %.1fx\n",
                 encrypt * 1e6, property * 1e6, encrypt / property);
     VariantClear(&argument);
+    if (argc > 1)
+        benchmarkSend(argv[1]);
     CoUninitialize();
     return 0;
 }
