@@ -6,10 +6,13 @@ set -u
 bits=$1 prefix=$2
 shift 2
 here=$(dirname "$(readlink -f "$0")")
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
 failed=0
 for script in "$@"; do
     name=$(basename "$script" .vbs)
-    output=$("$here/../../scripts/wine-run" "$bits" "$prefix" cscript //nologo "Z:${script//\//\\}" 2>&1 | tr -d '\r')
+    cat "$here/vbs/support/Check.vbs" "$script" >"$work/$name.vbs"
+    output=$("$here/../../scripts/wine-run" "$bits" "$prefix" cscript //nologo "Z:${work//\//\\}\\$name.vbs" 2>&1 | tr -d '\r')
     status=${PIPESTATUS[0]}
     echo "$output"
     if [ "$status" -ne 0 ] || [ "$(tail -n 1 <<<"$output")" != "PASS $name" ]; then

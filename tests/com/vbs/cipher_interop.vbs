@@ -1,13 +1,4 @@
 ' What one library encrypts, the other decrypts.
-Option Explicit
-Dim failures : failures = 0
-Sub Check(condition, what)
-    If Not condition Then
-        WScript.Echo "FAIL: " & what
-        failures = failures + 1
-    End If
-End Sub
-
 Dim r : Set r = CreateObject("QelMessage.Renderer")
 Dim c : Set c = CreateObject("QelCipher.Cipher")
 Dim secret : secret = "Account 42: open sesame"
@@ -24,8 +15,4 @@ c.EnhancedDecrypt
 Check c.CipherString = secret, "Cipher decrypts what Renderer encrypted"
 Check r.MyOldDecrypt(LCase(hex)) = secret, "lowercase digits are accepted"
 
-If failures = 0 Then
-    WScript.Echo "PASS cipher_interop"
-    WScript.Quit 0
-End If
-WScript.Quit 1
+Finish "cipher_interop"

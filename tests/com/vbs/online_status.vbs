@@ -1,14 +1,5 @@
 ' GetINetStatus as a script host sees it: a Boolean, True on this machine,
 ' from a connection object that no host can create for itself.
-Option Explicit
-Dim failures : failures = 0
-Sub Check(condition, what)
-    If Not condition Then
-        WScript.Echo "FAIL: " & what
-        failures = failures + 1
-    End If
-End Sub
-
 Dim r : Set r = CreateObject("QelMessage.Renderer")
 Dim first : first = r.GetINetStatus()
 Check TypeName(first) = "Boolean", "TypeName of GetINetStatus is " & TypeName(first)
@@ -25,8 +16,4 @@ Check Err.Number <> 0, "the private connection class can be created by a host"
 Err.Clear
 On Error GoTo 0
 
-If failures = 0 Then
-    WScript.Echo "PASS online_status"
-    WScript.Quit 0
-End If
-WScript.Quit 1
+Finish "online_status"

@@ -1,13 +1,4 @@
 ' Raised errors reach the host's Err object with number, source and description.
-Option Explicit
-Dim failures : failures = 0
-Sub Check(condition, what)
-    If Not condition Then
-        WScript.Echo "FAIL: " & what
-        failures = failures + 1
-    End If
-End Sub
-
 Sub ExpectError(number, source, description, what)
     Check Err.Number = number, what & ": Err.Number " & Err.Number
     Check Err.Source = source, what & ": Err.Source " & Err.Source
@@ -35,8 +26,4 @@ ExpectError 9, "QelCipher", "Subscript out of range", "EnhancedDecrypt of odd he
 On Error GoTo 0
 Check c.CipherString = "ABC", "a failed call leaves CipherString"
 
-If failures = 0 Then
-    WScript.Echo "PASS raised_errors"
-    WScript.Quit 0
-End If
-WScript.Quit 1
+Finish "raised_errors"

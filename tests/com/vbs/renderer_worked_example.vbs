@@ -1,13 +1,4 @@
 ' A host composes the gateway text of the worked example and reads it back.
-Option Explicit
-Dim failures : failures = 0
-Sub Check(condition, what)
-    If Not condition Then
-        WScript.Echo "FAIL: " & what
-        failures = failures + 1
-    End If
-End Sub
-
 Dim r : Set r = CreateObject("QelMessage.Renderer")
 Check r.ErrorText = "" And IsEmpty(r.MailServer) And IsEmpty(r.Campaign), "defaults"
 Check r.Translate() = 1, "Translate of a new object fails"
@@ -41,8 +32,4 @@ body = "SMS-AccountId:=acct-001" & vbCrLf & "SMS-SecurityKey:=secret" & vbCrLf &
 Check r.MyDecrypt(lines(3)) = body, "the encrypted block holds the gateway fields"
 Check lines(3) = r.MyEncrypt(body), "the block is MyEncrypt of the fields"
 
-If failures = 0 Then
-    WScript.Echo "PASS renderer_worked_example"
-    WScript.Quit 0
-End If
-WScript.Quit 1
+Finish "renderer_worked_example"
