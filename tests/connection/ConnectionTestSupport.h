@@ -31,11 +31,6 @@ inline std::wstring takeText(BSTR text)
     return copy;
 }
 
-inline std::wstring startOf(const std::wstring& text, std::size_t length)
-{
-    return text.substr(0, length);
-}
-
 class ConnectionTest : public ::testing::Test {
 protected:
     void SetUp() override { connection = connection::CWinInetConnection::create(platform); }
