@@ -19,24 +19,6 @@ void checkConversion(HRESULT hr)
     check(hr);
 }
 
-// Follows by-reference variants; copies only when the value is held by reference.
-class Direct {
-public:
-    explicit Direct(const VARIANT& value) : value_(&value)
-    {
-        if (value.vt & VT_BYREF) {
-            copy_ = Variant::copyOf(value);
-            value_ = &copy_.get();
-        }
-    }
-    const VARIANT& operator*() const { return *value_; }
-    const VARIANT* operator->() const { return value_; }
-
-private:
-    const VARIANT* value_;
-    Variant copy_;
-};
-
 // Past any chain of variants held by reference (a bounded one: a host could
 // make a cycle).
 const VARIANT& innermost(const VARIANT& value)
@@ -46,6 +28,32 @@ const VARIANT& innermost(const VARIANT& value)
         v = v->pvarVal;
     return *v;
 }
+
+// The value itself, whatever reference it is held by. A string held by
+// reference is read where it lies (it may be millions of characters); other
+// referenced values are small and copied.
+class Direct {
+public:
+    explicit Direct(const VARIANT& value) : value_(&innermost(value))
+    {
+        if (value_->vt == (VT_BYREF | VT_BSTR)) {
+            VariantInit(&borrowed_);
+            borrowed_.vt = VT_BSTR;
+            borrowed_.bstrVal = value_->pbstrVal ? *value_->pbstrVal : nullptr;
+            value_ = &borrowed_; // never cleared: the host owns the string
+        } else if (value_->vt & VT_BYREF) {
+            copy_ = Variant::copyOf(*value_);
+            value_ = &copy_.get();
+        }
+    }
+    const VARIANT& operator*() const { return *value_; }
+    const VARIANT* operator->() const { return value_; }
+
+private:
+    const VARIANT* value_;
+    VARIANT borrowed_;
+    Variant copy_;
+};
 
 SAFEARRAY* arrayOf(const VARIANT& value)
 {
@@ -67,7 +75,7 @@ std::u16string textOfBytes(const VARIANT& value)
 
 bool isNull(const VARIANT& value)
 {
-    return Direct(value)->vt == VT_NULL;
+    return innermost(value).vt == VT_NULL;
 }
 
 bool isBlank(const VARIANT& value)
