@@ -51,6 +51,21 @@ double numberOf(const VARIANT& code)
     return number.get().dblVal;
 }
 
+using CurrentTransform = std::u16string (*)(std::u16string_view, const textcrypt::AnsiCodePage&);
+
+// MyEncrypt and MyDecrypt: the argument's text through one direction of the
+// current transform; Null has no text.
+HRESULT currentTransform(VARIANT* inpw, VARIANT* result, CurrentTransform transform)
+{
+    if (!inpw || !result)
+        return E_POINTER;
+    return guarded(Renderer::kSource, IID__Renderer, [&] {
+        if (automation::isNull(*inpw))
+            raise(ErrorNumber::InvalidUseOfNull);
+        Variant::ofText(transform(automation::textOf(*inpw), ansiCodePage())).release(result);
+    });
+}
+
 } // namespace
 
 Renderer::Renderer()
@@ -143,24 +158,12 @@ std::int16_t Renderer::translate()
 
 HRESULT Renderer::MyEncrypt(VARIANT* inpw, VARIANT* result)
 {
-    if (!inpw || !result)
-        return E_POINTER;
-    return guarded(kSource, IID__Renderer, [&] {
-        if (automation::isNull(*inpw))
-            raise(ErrorNumber::InvalidUseOfNull);
-        Variant::ofText(textcrypt::myEncrypt(automation::textOf(*inpw), ansiCodePage())).release(result);
-    });
+    return currentTransform(inpw, result, textcrypt::myEncrypt);
 }
 
 HRESULT Renderer::MyDecrypt(VARIANT* inpw, VARIANT* result)
 {
-    if (!inpw || !result)
-        return E_POINTER;
-    return guarded(kSource, IID__Renderer, [&] {
-        if (automation::isNull(*inpw))
-            raise(ErrorNumber::InvalidUseOfNull);
-        Variant::ofText(textcrypt::myDecrypt(automation::textOf(*inpw), ansiCodePage())).release(result);
-    });
+    return currentTransform(inpw, result, textcrypt::myDecrypt);
 }
 
 HRESULT Renderer::MyOldEncrypt(VARIANT* inpw, VARIANT* result)
