@@ -129,6 +129,11 @@ std::optional<std::size_t> lengthOf(const VARIANT& value)
     return textOf(value).size();
 }
 
+bool isText(const VARIANT& value)
+{
+    return (innermost(value).vt & ~VT_BYREF) == VT_BSTR;
+}
+
 bool isByteArray(const VARIANT& value)
 {
     return (innermost(value).vt & ~VT_BYREF) == (VT_ARRAY | VT_UI1);

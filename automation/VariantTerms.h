@@ -20,6 +20,8 @@ bool isBlank(const VARIANT& value);
 std::u16string textOf(const VARIANT& value);
 std::optional<std::size_t> lengthOf(const VARIANT& value);
 
+// A string, held directly or by any reference.
+bool isText(const VARIANT& value);
 bool isByteArray(const VARIANT& value);
 
 // A host's byte array, lent without a copy for as long as this lives.

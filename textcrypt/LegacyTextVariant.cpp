@@ -12,10 +12,9 @@ automation::Variant legacyEncrypt(const VARIANT& value)
         const automation::BorrowedBytes bytes(value);
         return automation::Variant::ofText(myOldEncrypt(bytes.view()));
     }
-    const automation::Variant direct = automation::Variant::copyOf(value);
-    if (direct.get().vt != VT_BSTR)
+    if (!automation::isText(value))
         raise(ErrorNumber::TypeMismatch);
-    return automation::Variant::ofText(myOldEncrypt(automation::textOf(direct.get())));
+    return automation::Variant::ofText(myOldEncrypt(automation::textOf(value)));
 }
 
 automation::Variant legacyDecrypt(const VARIANT& value)
