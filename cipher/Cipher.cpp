@@ -1,7 +1,7 @@
 #include "cipher/Cipher.h"
 
 #include "automation/ErrorReporting.h"
-#include "textcrypt/LegacyTextVariant.h"
+#include "automation/LegacyTextVariant.h"
 
 namespace qel::cipher {
 
@@ -37,12 +37,12 @@ HRESULT Cipher::EnhancedDecrypt()
 
 Variant Cipher::EncryptText(const VARIANT& text)
 {
-    return textcrypt::legacyEncrypt(text);
+    return automation::legacyEncrypt(text);
 }
 
 Variant Cipher::DecryptText(const VARIANT& text)
 {
-    return textcrypt::legacyDecrypt(text);
+    return automation::legacyDecrypt(text);
 }
 
 } // namespace qel::cipher

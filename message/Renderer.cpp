@@ -2,13 +2,13 @@
 
 #include "automation/ErrorReporting.h"
 #include "automation/LateBoundObject.h"
+#include "automation/LegacyTextVariant.h"
 #include "automation/VariantTerms.h"
 #include "connection/OnlineStatus.h"
 #include "message/ComponentVersion.h"
 #include "message/GatewayText.h"
 #include "message/MailError.h"
 #include "textcrypt/CurrentTransform.h"
-#include "textcrypt/LegacyTextVariant.h"
 #include "textcrypt/SystemAnsiCodePage.h"
 
 namespace qel::message {
@@ -170,14 +170,14 @@ HRESULT Renderer::MyOldEncrypt(VARIANT* inpw, VARIANT* result)
 {
     if (!inpw || !result)
         return E_POINTER;
-    return guarded(kSource, IID__Renderer, [&] { textcrypt::legacyEncrypt(*inpw).release(result); });
+    return guarded(kSource, IID__Renderer, [&] { automation::legacyEncrypt(*inpw).release(result); });
 }
 
 HRESULT Renderer::MyOldDecrypt(VARIANT* inpw, VARIANT* result)
 {
     if (!inpw || !result)
         return E_POINTER;
-    return guarded(kSource, IID__Renderer, [&] { textcrypt::legacyDecrypt(*inpw).release(result); });
+    return guarded(kSource, IID__Renderer, [&] { automation::legacyDecrypt(*inpw).release(result); });
 }
 
 HRESULT Renderer::Send(VARIANT* result)
