@@ -90,8 +90,13 @@ QEL_TARGET void run(std::uint8_t* data, std::size_t blocks, const std::uint32_t*
 
 bool HardwareRounds::available()
 {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("aes") && __builtin_cpu_supports("sse4.1");
+    // Asked once per process: __builtin_cpu_init rewrites data shared by every
+    // thread, and objects on several threads may ask at the same time.
+    static const bool present = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("aes") && __builtin_cpu_supports("sse4.1");
+    }();
+    return present;
 }
 
 void HardwareRounds::encrypt(std::uint8_t* data, std::size_t blocks, const std::uint32_t* schedule, int rounds)
