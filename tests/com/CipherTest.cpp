@@ -2,6 +2,7 @@
 #include "QelCipher.h"
 #include "QelMessage.h"
 #include "com/ComTestSupport.h"
+#include "textcrypt/LegacyKnownAnswers.h"
 
 namespace qel::test {
 namespace {
@@ -72,17 +73,19 @@ TEST_F(CipherTest, FailuresLeaveTheStringAsItWas)
     EXPECT_EQ(text(), L"ABC");
 }
 
-TEST_F(CipherTest, ReadsAndWritesWhatRendererLegacyMethodsDo)
+TEST_F(CipherTest, BothLibrariesWriteAndReadTheFormLibmcryptMade)
 {
-    const std::wstring original = L"shared secret \u00FC";
-    const std::wstring fromRenderer = renderer_(&_Renderer::MyOldEncrypt, original);
-    setText(fromRenderer);
-    ASSERT_HRESULT_SUCCEEDED(cipher->EnhancedDecrypt());
-    EXPECT_EQ(text(), original);
-
-    ASSERT_HRESULT_SUCCEEDED(cipher->EnhancedEncrypt());
-    EXPECT_EQ(text(), fromRenderer);
-    EXPECT_EQ(renderer_(&_Renderer::MyOldDecrypt, text()), original);
+    for (const LegacyKnownAnswer& known : kLegacyKnownAnswers) {
+        const std::wstring original(known.text.begin(), known.text.end());
+        const std::wstring hex(known.hex.begin(), known.hex.end());
+        EXPECT_EQ(renderer_(&_Renderer::MyOldEncrypt, original), hex);
+        EXPECT_EQ(renderer_(&_Renderer::MyOldDecrypt, hex), original);
+        setText(original);
+        ASSERT_HRESULT_SUCCEEDED(cipher->EnhancedEncrypt());
+        EXPECT_EQ(text(), hex);
+        ASSERT_HRESULT_SUCCEEDED(cipher->EnhancedDecrypt());
+        EXPECT_EQ(text(), original);
+    }
 
     // The current transform's output is foreign to the legacy one.
     setText(renderer_(&_Renderer::MyEncrypt, std::wstring(32, L'a')));
