@@ -269,27 +269,39 @@ TEST(DispatchTest, EveryMemberTakesAnyVariantAHostCanPass)
     }
 }
 
-TEST(DispatchTest, ObjectsReleaseToZeroAndTheLibraryCanUnload)
+TEST(DispatchTest, ObjectsReleaseToZeroAndTheLibraryCanUnloadOnlyThen)
 {
+    const auto canUnloadNow = [](const wchar_t* dll) {
+        const HMODULE module = GetModuleHandleW(dll);
+        const auto entry = module ? reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(
+                                        reinterpret_cast<void*>(GetProcAddress(module, "DllCanUnloadNow")))
+                                  : nullptr;
+        return entry ? entry() : E_FAIL;
+    };
     {
         ComPtr<IDispatch> renderer = createByProgId(L"QelMessage.Renderer");
         ComPtr<IDispatch> cipher = createByProgId(L"QelCipher.Cipher");
+        EXPECT_EQ(canUnloadNow(L"QelMessage.dll"), S_FALSE) << "a renderer lives";
+        EXPECT_EQ(canUnloadNow(L"QelCipher.dll"), S_FALSE) << "a cipher lives";
         put(cipher.Get(), L"CipherString", VARIANT{});
         VARIANT object;
         object.vt = VT_DISPATCH;
         object.pdispVal = cipher.Get();
         call(renderer.Get(), L"AddRecipient", DISPATCH_METHOD, {object, object});
         call(renderer.Get(), L"MyOldEncrypt", DISPATCH_METHOD, {text(L"x").get()});
+        // Set: every property holds the object itself until the renderer goes.
+        for (const wchar_t* p : {L"MailServer", L"MailAddress", L"ReplyAddress", L"ReplyName", L"ErrorText", L"Message",
+                                 L"Account", L"Password", L"TranslatedMessage", L"PictureFile", L"Campaign"}) {
+            EXPECT_HRESULT_SUCCEEDED(call(renderer.Get(), p, DISPATCH_PROPERTYPUTREF, {object}).hr) << p;
+            const DispatchResult held = get(renderer.Get(), p);
+            EXPECT_TRUE(held.value.get().vt == VT_DISPATCH && held.value.get().pdispVal == cipher.Get()) << p;
+        }
         EXPECT_EQ(renderer.Reset(), 0u);
-        EXPECT_EQ(cipher.Reset(), 0u) << "the recipient copies are released with the renderer";
+        EXPECT_EQ(canUnloadNow(L"QelCipher.dll"), S_FALSE) << "the cipher still lives";
+        EXPECT_EQ(cipher.Reset(), 0u) << "the recipient and property copies are released with the renderer";
     }
-    for (const wchar_t* dll : {L"QelMessage.dll", L"QelCipher.dll"}) {
-        const HMODULE module = GetModuleHandleW(dll);
-        ASSERT_NE(module, nullptr);
-        const auto canUnloadNow = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(reinterpret_cast<void*>(GetProcAddress(module, "DllCanUnloadNow")));
-        ASSERT_NE(canUnloadNow, nullptr);
-        EXPECT_EQ(canUnloadNow(), S_OK);
-    }
+    EXPECT_EQ(canUnloadNow(L"QelMessage.dll"), S_OK);
+    EXPECT_EQ(canUnloadNow(L"QelCipher.dll"), S_OK);
 }
 
 } // namespace

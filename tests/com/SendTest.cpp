@@ -229,6 +229,23 @@ TEST_F(SendTest, DrivesTheComponentInOrderWithTheArgumentTypesItExpects)
     }
 }
 
+TEST_F(SendTest, WithoutAPictureNothingIsAttached)
+{
+    VARIANT nullValue;
+    nullValue.vt = VT_NULL;
+    const Variant empty = text(L""), extensionOnly = text(L".jpg");
+    for (const VARIANT& picture : {VARIANT{}, nullValue, empty.get(), extensionOnly.get()}) {
+        fillRenderer();
+        script.log.clear();
+        ASSERT_HRESULT_SUCCEEDED(put(renderer.Get(), L"PictureFile", picture).hr);
+        EXPECT_EQ(send().value.get().iVal, 0) << picture.vt;
+        ASSERT_FALSE(script.log.empty());
+        EXPECT_EQ(script.log.back().member, L"Send");
+        for (const RecordedCall& made : script.log)
+            EXPECT_NE(made.member, L"AddAttachment") << picture.vt;
+    }
+}
+
 TEST_F(SendTest, MailSettingsAreCheckedInOrderBeforeAnyComponentIsMade)
 {
     VARIANT nullValue;
