@@ -21,16 +21,26 @@ public:
     HMODULE handle() const;
     std::wstring path() const;
 
-    void objectCreated() { InterlockedIncrement(&objects_); }
-    void objectDestroyed() { InterlockedDecrement(&objects_); }
-    void lock(bool locked) { locked ? InterlockedIncrement(&locks_) : InterlockedDecrement(&locks_); }
-    bool canUnload() const { return objects_ == 0 && locks_ == 0; }
+    void objectCreated() { changed(InterlockedIncrement(&objects_)); }
+    void objectDestroyed() { changed(InterlockedDecrement(&objects_)); }
+    void lock(bool locked) { changed(locked ? InterlockedIncrement(&locks_) : InterlockedDecrement(&locks_)); }
+    // No object and no lock, and none for a moment. An apartment that ends
+    // asks while others may be making objects of this DLL; the runtime's
+    // unloading races with them there (Wine's frees its entry of the DLL
+    // under another apartment's feet), so, as the runtime itself does for
+    // free-threaded DLLs, the DLL goes only once activity has settled.
+    bool canUnload() const;
+
+    static constexpr ULONGLONG kUnloadDelayMs = 1000;
 
     // Type information for one interface of the embedded type library.
     HRESULT typeInfo(REFGUID guid, ITypeInfo** info);
     HRESULT typeLibrary(ITypeLib** library);
 
 private:
+    void changed(LONG) { InterlockedExchange64(&lastChange_, static_cast<LONGLONG>(GetTickCount64())); }
+
+    volatile LONGLONG lastChange_ = 0;
     volatile LONG objects_ = 0;
     volatile LONG locks_ = 0;
     std::mutex typeLibraryLock_; // objects of several apartments may ask at once

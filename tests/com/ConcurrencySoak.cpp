@@ -2,7 +2,11 @@
 // thread creates its own objects by ProgID every round and drives them
 // through IDispatch; every result must equal the one computed first on one
 // thread. Prints a summary line and exits non-zero on any mismatch or failure.
-//   qel_concurrency_soak [THREADS] [ROUNDS]
+//   qel_concurrency_soak [THREADS] [ROUNDS] [ONLINE] [APARTMENT_PER_ROUND]
+// ONLINE 0 leaves out GetINetStatus, whose platform calls serialise threads;
+// APARTMENT_PER_ROUND 1 enters and leaves the apartment around every round,
+// as a host with short-lived worker apartments does: each exit may unload
+// the libraries while other threads go on using them.
 #include <windows.h>
 #include <oaidl.h>
 
@@ -77,7 +81,7 @@ VARIANT byReference(Variant& value)
 }
 
 // One round: fresh objects, every member named, results in a fixed order.
-std::vector<std::wstring> round(int salt)
+std::vector<std::wstring> round(int salt, bool online)
 {
     std::vector<std::wstring> results;
     const ComPtr<IDispatch> renderer = create(L"QelMessage.Renderer");
@@ -105,7 +109,8 @@ std::vector<std::wstring> round(int salt)
     results.push_back(invoke(cipher.Get(), L"CipherString", DISPATCH_PROPERTYPUT, {plain.get()}));
     results.push_back(invoke(cipher.Get(), L"EnhancedEncrypt", DISPATCH_METHOD));
     results.push_back(invoke(cipher.Get(), L"CipherString", DISPATCH_PROPERTYGET));
-    results.push_back(invoke(renderer.Get(), L"GetINetStatus", DISPATCH_METHOD));
+    if (online)
+        results.push_back(invoke(renderer.Get(), L"GetINetStatus", DISPATCH_METHOD));
     return results;
 }
 
@@ -115,29 +120,32 @@ int main(int argc, char** argv)
 {
     const int threads = argc > 1 ? std::atoi(argv[1]) : 16;
     const int rounds = argc > 2 ? std::atoi(argv[2]) : 100;
+    const bool online = argc > 3 ? std::atoi(argv[3]) != 0 : true;
+    const bool apartmentPerRound = argc > 4 && std::atoi(argv[4]) != 0;
 
     std::vector<std::vector<std::wstring>> expected;
     if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)))
         return 2;
     for (int salt = 0; salt < 7; ++salt)
-        expected.push_back(round(salt));
+        expected.push_back(round(salt, online));
     CoUninitialize();
 
     std::atomic<int> mismatches{0}, completed{0};
     std::vector<std::thread> workers;
     for (int t = 0; t < threads; ++t)
         workers.emplace_back([&, t] {
-            if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {
-                ++mismatches;
-                return;
-            }
             for (int r = 0; r < rounds; ++r) {
+                if ((r == 0 || apartmentPerRound) && FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {
+                    ++mismatches;
+                    return;
+                }
                 const int salt = (t + r) % 7;
-                if (round(salt) != expected[salt])
+                if (round(salt, online) != expected[salt])
                     ++mismatches;
                 ++completed;
+                if (apartmentPerRound || r == rounds - 1)
+                    CoUninitialize();
             }
-            CoUninitialize();
         });
     for (std::thread& worker : workers)
         worker.join();
