@@ -101,16 +101,17 @@ void check(const std::string& bytes)
         const int status =
             runGatewayRead(forMachines ? std::vector<std::string>{"--machine"} : std::vector<std::string>{}, input, out,
                            err);
+        const std::string printed = out.str(), complaints = err.str();
         require(status == expected);
-        requireSafeToPrint(out.str());
-        requireSafeToPrint(err.str());
-        const auto lines = linesOf(out.str());
+        requireSafeToPrint(printed);
+        requireSafeToPrint(complaints);
+        const auto lines = linesOf(printed);
         if (!readable) {
-            require(lines.empty() && linesOf(err.str()).size() == 1);
+            require(lines.empty() && linesOf(complaints).size() == 1);
             continue;
         }
         if (!forMachines) {
-            require(lines.size() == 2 + mail.fields.size() && linesOf(err.str()).size() == mail.problems.size());
+            require(lines.size() == 2 + mail.fields.size() && linesOf(complaints).size() == mail.problems.size());
             continue;
         }
         std::vector<std::pair<std::u16string, std::u16string>> records{{u"to", mail.recipientsLine},
@@ -119,7 +120,7 @@ void check(const std::string& bytes)
             records.emplace_back(field.name, field.value);
         for (const auto& problem : mail.problems)
             records.emplace_back(u"problem", problem);
-        require(err.str().empty() && lines.size() == records.size());
+        require(complaints.empty() && lines.size() == records.size());
         for (std::size_t i = 0; i < lines.size(); ++i) {
             const std::size_t equals = lines[i].find('=');
             require(equals != std::string_view::npos);
