@@ -19,13 +19,10 @@ const textcrypt::AnsiCodePage& page = textcrypt::AnsiCodePage::windows1252();
 // character's code plus that of pass-phrase character 1 to 32 in turn, as two capital hex digits (ASCII only).
 std::u16string encrypted(std::u16string_view plain)
 {
-    constexpr std::string_view passPhrase = "mr4ta9zk2qc7wx5nbe0hyj3dvu8pf6ls";
     std::u16string hex;
-    for (std::size_t i = 0; i < plain.size(); ++i) {
-        const unsigned sum = plain[i] + passPhrase[i % 32];
-        hex += u"0123456789ABCDEF"[sum >> 4];
-        hex += u"0123456789ABCDEF"[sum & 15];
-    }
+    for (std::size_t i = 0; i < plain.size(); ++i)
+        for (const int shift : {4, 0})
+            hex += u"0123456789ABCDEF"[(plain[i] + "mr4ta9zk2qc7wx5nbe0hyj3dvu8pf6ls"[i % 32]) >> shift & 15];
     return hex;
 }
 
@@ -61,34 +58,28 @@ TEST(GatewayReaderTest, ReadsBackEveryFieldInOrder)
     EXPECT_EQ(all, u"SMS-AccountId=acct;SMS-SecurityKey=pw;SMS-Version=1.0.22;SMS-BPID=0;SMS-Campaign=Spring sale;"
                    u"SMS-IsMMS=1;SMS-Recp=5550101;SMS-Recn=Ann;SMS-Recp=5550102;SMS-Recn=Ben;SMS-Body=two\r\nlines;"
                    u"SMS-Name=me@example.com;");
-    EXPECT_TRUE(mail.problems.empty());
 }
 
 TEST(GatewayReaderTest, MalformedBodiesSayWhatIsWrong)
 {
     const std::u16string good = body(kGood);
-    const struct {
-        std::u16string body;
-        std::string error;
-    } cases[] = {
-        {u"", "the body does not begin with \"To: \""},
-        {std::u16string(kMaxBodyBytes + 1, u'x'), "the body is longer than 1048576 characters, the limit for a gateway body"},
-        {good.substr(0, good.size() - 3), "no end marker at the end of the body"},
-        {changed(u"=====Start", u"xxxxxxxxxx", good), "no start marker"},
-        {body(u"To: x\r\n|SMS-Body:=x\r\n"), "no \"Message: \" line before the start marker"},
-        {changed(u"======\r\n", u"======\r\nG", good), "the encrypted block cannot be decrypted: Type mismatch"},
-        {body(u"To: \r\nMessage: \r\n|hello\r\n"), "field block line 1 is not a field"},
-        {body(u"To: \r\nMessage: \r\n|SMS-Body:=x"), "field block does not end in CR LF"},
-    };
-    for (const auto& c : cases) {
-        std::string error;
+    const auto error = [](std::u16string_view body) -> std::string {
         try {
-            readGatewayMail(c.body, page);
+            readGatewayMail(body, page);
         } catch (const GatewayFormatError& e) {
-            error = e.what();
+            return e.what();
         }
-        EXPECT_EQ(error, c.error);
-    }
+        return "";
+    };
+    EXPECT_EQ(error(u""), "the body does not begin with \"To: \"");
+    EXPECT_EQ(error(std::u16string(kMaxBodyBytes + 1, u'x')),
+              "the body is longer than 1048576 characters, the limit for a gateway body");
+    EXPECT_EQ(error(good.substr(0, good.size() - 3)), "no end marker at the end of the body");
+    EXPECT_EQ(error(changed(u"=====Start", u"xxxxxxxxxx", good)), "no start marker");
+    EXPECT_EQ(error(body(u"To: x\r\n|SMS-Body:=x\r\n")), "no \"Message: \" line before the start marker");
+    EXPECT_EQ(error(changed(u"======\r\n", u"======\r\nG", good)), "the encrypted block cannot be decrypted: Type mismatch");
+    EXPECT_EQ(error(body(u"To: \r\nMessage: \r\n|hello\r\n")), "field block line 1 is not a field");
+    EXPECT_EQ(error(body(u"To: \r\nMessage: \r\n|SMS-Body:=x")), "field block does not end in CR LF");
 }
 
 TEST(GatewayReaderTest, ReportsWhatBreaksTheRulesOfARenderersBody)
@@ -129,18 +120,16 @@ TEST(GatewayReaderTest, EscapesWhatCouldForgeALineOrReachATerminal)
 {
     const struct {
         std::u16string_view text;
-        std::string_view forPeople, forMachines;
+        std::string_view forPeople, forMachines = {}; // the same where empty
     } cases[] = {
         {u"two\r\nSMS-Name=evil", "two\\r\\nSMS-Name=evil", "two\\r\\nSMS-Name\\x3Devil"},
-        {u"\x1b[2J\t\\\0\x7f"sv, "\\x1B[2J\\t\\\\\\x00\\x7F", "\\x1B[2J\\t\\\\\\x00\\x7F"},
-        {u"\u0085\u009b\u2028\u2029\u202e\u2066", "\\x85\\x9B\\u2028\\u2029\\u202E\\u2066",
-         "\\x85\\x9B\\u2028\\u2029\\u202E\\u2066"},
-        {u"caf\u00e9 \U0001F600 \xD800.\xDC00", "caf\xC3\xA9 \xF0\x9F\x98\x80 \\uD800.\\uDC00",
-         "caf\xC3\xA9 \xF0\x9F\x98\x80 \\uD800.\\uDC00"},
+        {u"\x1b[2J\t\\\0\x7f"sv, "\\x1B[2J\\t\\\\\\x00\\x7F"},
+        {u"\u0085\u009b\u2028\u2029\u202e\u2066", "\\x85\\x9B\\u2028\\u2029\\u202E\\u2066"},
+        {u"caf\u00e9 \U0001F600 \xD800.\xDC00", "caf\xC3\xA9 \xF0\x9F\x98\x80 \\uD800.\\uDC00"},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(escapedText(c.text, EscapeEquals::No), c.forPeople);
-        EXPECT_EQ(escapedText(c.text, EscapeEquals::Yes), c.forMachines);
+        EXPECT_EQ(escapedText(c.text, EscapeEquals::Yes), c.forMachines.empty() ? c.forPeople : c.forMachines);
     }
 }
 
@@ -157,9 +146,8 @@ TEST(GatewayReadCommandTest, PrintsEveryFieldOnItsOwnLineAndSaysWhatFailed)
         {{}, forged, kReadCleanly, "SMS-Body=two\\r\\nSMS-Name=evil\nSMS-Name=me@example.com\n", ""},
         {{"--machine"}, forged, kReadCleanly, "to=5550101 (Ann), 5550102 (Ben), \nmessage=two\\r\\nSMS-Name\\x3Devil\n", ""},
         {{"--machine"}, forged, kReadCleanly, "SMS-Body=two\\r\\nSMS-Name\\x3Devil\nSMS-Name=me@example.com\n", ""},
-        {{}, utf8FromUtf16(body(changed(u"(Ben), \r\n", u"(Bob), \r\n"))), kReadWithProblems, "SMS-Recn=Ben\n",
-         "qel-gateway-read: the head's recipients \"5550101 (Ann), 5550102 (Bob), \" differ from the block's \"5550101 "
-         "(Ann), 5550102 (Ben), \"\n"},
+        {{}, utf8FromUtf16(body(changed(u"SMS-BPID:=0\r\n", u"SMS-BPID:=0\r\nSMS-BPID:=0\r\n"))), kReadWithProblems,
+         "SMS-BPID=0\nSMS-BPID=0\n", "qel-gateway-read: field 5: SMS-BPID again (first as field 4)\n"},
         {{"--machine"}, utf8FromUtf16(body(changed(u"SMS-Body", u"SMS-Name"))), kReadWithProblems,
          "\nSMS-Name=me@example.com\nproblem=field 12: SMS-Name again (first as field 11)\nproblem=SMS-Body is missing\n", ""},
         {{}, "To: x", kCannotRead, "", "qel-gateway-read: no end marker at the end of the body\n"},
