@@ -160,6 +160,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0; // a character the transform cannot carry at its place
     }
     check(qel::utf8FromUtf16(u"To: " + std::u16string(recipients) + u"\r\nMessage: " + std::u16string(message)
-                             + u"\r\n=====Start Qel encryption======\r\n" + block + u"\r\n=====End Qel encryption======"));
+                             + u"\r\n=====Start Qel encryption======\r\n" + block
+                             + u"\r\n=====End Qel encryption======"));
     return 0;
 }

@@ -10,7 +10,7 @@ bool needsEscape(char32_t c, EscapeEquals equals)
 {
     return c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == u'\\' || (c == u'=' && equals == EscapeEquals::Yes)
         || c == 0x2028 || c == 0x2029 || c == 0x200E || c == 0x200F || (c >= 0x202A && c <= 0x202E)
-        || (c >= 0x2066 && c <= 0x2069) || (c >= 0xD800 && c <= 0xDFFF); // reached only by a half without its other half
+        || (c >= 0x2066 && c <= 0x2069) || (c >= 0xD800 && c <= 0xDFFF); // a surrogate pair never gets here
 }
 
 void appendEscape(std::string& out, char32_t c)

@@ -89,7 +89,8 @@ void compareHeadWithBlock(std::u16string_view head, GatewayMail& mail)
 GatewayMail readGatewayMail(std::u16string_view body, const textcrypt::AnsiCodePage& codePage)
 {
     if (body.size() > kMaxBodyBytes)
-        malformed("the body is longer than " + std::to_string(kMaxBodyBytes) + " characters, the limit for a gateway body");
+        malformed("the body is longer than " + std::to_string(kMaxBodyBytes)
+                  + " characters, the limit for a gateway body");
     body = trimLineBreaks(body);
     if (!body.starts_with(u"To: "))
         malformed("the body does not begin with \"To: \"");
