@@ -33,7 +33,8 @@ std::u16string number(std::size_t n)
 
 std::u16string quoted(std::u16string_view text)
 {
-    return u"\"" + std::u16string(text) + u"\"";
+    std::u16string out(1, u'"');
+    return out.append(text).append(1, u'"');
 }
 
 } // namespace
