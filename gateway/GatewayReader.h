@@ -2,6 +2,10 @@
 // The gateway's side of the message: reads a mail body that a Renderer
 // composed (the "To: " and "Message: " head, the start and end markers, the
 // hex block between them), decrypts the block and returns its fields in order.
+// The body comes from the internet: what can be read but breaks the rules of
+// a Renderer's body (field order, duplicates, unknown names, a head that
+// disagrees with the block) is returned as problems, not hidden.
+#include <cstddef>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -9,6 +13,10 @@
 #include "textcrypt/AnsiCodePage.h"
 
 namespace qel::gateway {
+
+// Bounds the memory a hostile body can make the reader use; a Renderer's body
+// for thousands of recipients stays well below it.
+inline constexpr std::size_t kMaxBodyBytes = 1024 * 1024;
 
 class GatewayFormatError : public std::runtime_error {
 public:
@@ -24,9 +32,11 @@ struct GatewayMail {
     std::u16string recipientsLine; // after "To: "
     std::u16string messageLine;    // after "Message: "
     std::vector<GatewayField> fields;
+    std::vector<std::u16string> problems; // empty for a body as a Renderer writes it
 };
 
-// GatewayFormatError, saying what is wrong, for anything else.
+// GatewayFormatError, saying what is wrong, for a body that cannot be read at
+// all, one longer than kMaxBodyBytes code units included.
 GatewayMail readGatewayMail(std::u16string_view body, const textcrypt::AnsiCodePage& codePage);
 
 } // namespace qel::gateway

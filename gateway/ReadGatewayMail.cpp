@@ -1,42 +1,27 @@
 // qel-gateway-read: prints the head and the decrypted fields of a gateway
-// mail body (UTF-8, from a file or standard input), one "name=value" a line.
+// mail body; see kGatewayReadUsage for the output forms and exit statuses.
 #include <cstdio>
-#include <fstream>
 #include <iostream>
-#include <iterator>
-#include <sstream>
 
-#include "common/Utf8.h"
-#include "gateway/GatewayReader.h"
+#include "gateway/GatewayReadCommand.h"
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
 
 int main(int argc, char** argv)
 {
-    if (argc > 2 || (argc == 2 && std::string(argv[1]) == "--help")) {
-        std::cerr << "usage: qel-gateway-read [MAIL-BODY-FILE]\n"
-                     "Reads a gateway mail body (UTF-8) and prints its head and decrypted fields.\n";
-        return 2;
-    }
-    std::string bytes;
-    if (argc == 2) {
-        std::ifstream file(argv[1], std::ios::binary);
-        if (!file) {
-            std::cerr << "qel-gateway-read: cannot open " << argv[1] << "\n";
-            return 2;
-        }
-        bytes.assign(std::istreambuf_iterator<char>(file), {});
-    } else {
-        bytes.assign(std::istreambuf_iterator<char>(std::cin), {});
-    }
+#ifdef _WIN32
+    // Text mode would drop a body's CRs and stop at a Ctrl-Z; the output's lines end in LF as elsewhere.
+    _setmode(_fileno(stdin), _O_BINARY);
+    _setmode(_fileno(stdout), _O_BINARY);
+#endif
     try {
-        const auto mail = qel::gateway::readGatewayMail(qel::utf16FromUtf8(bytes),
-                                                        qel::textcrypt::AnsiCodePage::windows1252());
-        std::cout << "To: " << qel::utf8FromUtf16(mail.recipientsLine) << "\n";
-        std::cout << "Message: " << qel::utf8FromUtf16(mail.messageLine) << "\n";
-        for (const auto& field : mail.fields)
-            std::cout << qel::utf8FromUtf16(field.name) << "=" << qel::utf8FromUtf16(field.value) << "\n";
-    } catch (const qel::gateway::GatewayFormatError& e) {
-        std::cerr << "qel-gateway-read: " << e.what() << "\n";
-        return 1;
+        std::ios::sync_with_stdio(false);
+        return qel::gateway::runGatewayRead({argv + 1, argv + argc}, *std::cin.rdbuf(), std::cout, std::cerr);
+    } catch (...) {
+        std::fputs("qel-gateway-read: unexpected failure\n", stderr);
+        return qel::gateway::kCannotRead;
     }
-    return 0;
 }
