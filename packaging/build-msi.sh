@@ -21,3 +21,16 @@ wixl -a "$arch" -D Arch="$arch" -D Version="$version" -D ProductCode="$product_c
 # wixl 0.101 writes the root HKMU as 4; the Registry table's value for it
 # (HKCU per user, HKLM per machine) is -1.
 msibuild "$out" -q "UPDATE Registry SET Root = -1 WHERE Root = 4"
+# Word Count bit 3: no elevation needed, so that a per-user install
+# (ALLUSERS=2 MSIINSTALLPERUSER=1) asks for none; wixl has no attribute for it.
+/usr/bin/python3 - "$out" <<'PY'
+import sys
+import gi
+gi.require_version("Libmsi", "1.0")
+from gi.repository import Libmsi
+database = Libmsi.Database.new(sys.argv[1], Libmsi.DbFlags.TRANSACT, None)
+summary = Libmsi.SummaryInfo.new(database, 20)
+summary.set_int(Libmsi.Property.SOURCE, summary.get_int(Libmsi.Property.SOURCE) | 8)
+summary.persist()
+database.commit()
+PY

@@ -20,7 +20,9 @@ arch=x64
 rm -rf "$prefix"
 work=$(mktemp -d)
 trap '"$root/scripts/wine-prefix" down "$bits" "$prefix"; rm -rf "$work"' EXIT
+started=$SECONDS
 "$root/scripts/wine-prefix" up "$bits" "$prefix" "$keepalive"
+echo "fresh prefix: $((SECONDS - started)) s"
 
 machine_folder='C:\Program Files\Qel'
 machine_files=$prefix/drive_c/Program\ Files/Qel

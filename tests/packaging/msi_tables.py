@@ -7,6 +7,7 @@
 - a validation pass: every Registry, File and FeatureComponents row names a
   component that exists, every component is in a feature, no component code is
   used twice, and each component is 64-bit exactly when the package is;
+- the summary says no elevation is needed (Word Count bit 3), for per-user installs;
 - msidump can dump every table.
 """
 import pathlib
@@ -62,6 +63,11 @@ def main(msi, bits):
             failures.append(f"component {name} is in no feature")
         if bool(int(row[3]) & 256) != (bits == 64):
             failures.append(f"component {name} has attributes {row[3]} in a {bits}-bit package")
+
+    summary = subprocess.run(["msiinfo", "suminfo", msi], check=True, capture_output=True, text=True).stdout
+    word_count = [line.split()[1] for line in summary.splitlines() if line.startswith("Source:")]
+    if not word_count or not int(word_count[0]) & 8:
+        failures.append(f"Word Count {word_count} asks for elevation")
 
     with tempfile.TemporaryDirectory() as dump:
         result = subprocess.run(["msidump", "-d", dump, "-t", msi], capture_output=True, text=True)
