@@ -1,92 +1,82 @@
 #include "automation/Registration.h"
 
 #include <olectl.h>
-#include <oleauto.h>
 
 #include <wrl/client.h>
 
 #include <string>
 
 #include "automation/ComModule.h"
+#include "automation/RegistryKey.h"
 
 namespace qel::automation {
 
 namespace {
 
-std::wstring stringOf(const GUID& guid)
+constexpr wchar_t kClasses[] = L"Software\\Classes\\";
+
+HKEY rootOf(RegistrationScope scope)
 {
-    wchar_t text[40] = {};
-    StringFromGUID2(guid, text, 40);
-    return text;
+    return scope == RegistrationScope::user ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
 }
 
-HRESULT setValue(const std::wstring& key, const wchar_t* name, const std::wstring& value)
+std::wstring folderOf(const std::wstring& path)
 {
-    HKEY handle = nullptr;
-    LONG status = RegCreateKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &handle, nullptr);
-    if (status == ERROR_SUCCESS) {
-        status = RegSetValueExW(handle, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                                static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
-        RegCloseKey(handle);
-    }
-    return HRESULT_FROM_WIN32(status);
-}
-
-HRESULT deleteTree(const std::wstring& key)
-{
-    const LONG status = RegDeleteTreeW(HKEY_CLASSES_ROOT, key.c_str());
-    return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND ? S_OK : HRESULT_FROM_WIN32(status);
+    const auto slash = path.find_last_of(L"\\/");
+    return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
 }
 
 } // namespace
 
-HRESULT registerServer(const ServerDescription& server) noexcept
+HRESULT registerServer(const ServerRegistration& server, RegistrationScope scope) noexcept
 try {
+    // A DLL whose type library cannot be loaded must not be registered as its server.
+    Microsoft::WRL::ComPtr<ITypeLib> library;
+    if (FAILED(ComModule::instance().typeLibrary(&library)))
+        return SELFREG_E_TYPELIB;
     const std::wstring path = ComModule::instance().path();
-    const std::wstring classKey = L"CLSID\\" + stringOf(*server.classId);
-    const std::wstring libraryId = stringOf(*server.libraryId);
-    const std::wstring version = std::to_wstring(server.libraryMajor) + L"." + std::to_wstring(server.libraryMinor);
-    const std::pair<std::wstring, std::pair<const wchar_t*, std::wstring>> values[] = {
-        {classKey, {nullptr, server.className}},
-        {classKey + L"\\InprocServer32", {nullptr, path}},
-        {classKey + L"\\InprocServer32", {L"ThreadingModel", L"Apartment"}},
-        {classKey + L"\\ProgID", {nullptr, server.programId}},
-        {classKey + L"\\TypeLib", {nullptr, libraryId}},
-        {classKey + L"\\VERSION", {nullptr, version}},
-        {server.programId, {nullptr, server.programId}},
-        {std::wstring(server.programId) + L"\\CLSID", {nullptr, stringOf(*server.classId)}},
-    };
-    for (const auto& [key, value] : values) {
-        const HRESULT hr = setValue(key, value.first, value.second);
-        if (FAILED(hr)) {
-            unregisterServer(server);
+    const std::wstring folder = folderOf(path);
+    for (const RegistryRow& row : server.rows) {
+        const std::wstring& value = row.value == RowValue::modulePath ? path
+            : row.value == RowValue::moduleFolder                     ? folder
+                                                                      : std::wstring(row.text);
+        RegistryKey key;
+        LONG status = RegistryKey::create(rootOf(scope), kClasses + std::wstring(row.key), key);
+        if (status == ERROR_SUCCESS)
+            status = key.setText(row.name, value);
+        if (status != ERROR_SUCCESS) {
+            unregisterServer(server, scope);
             return SELFREG_E_CLASS;
         }
     }
-
-    Microsoft::WRL::ComPtr<ITypeLib> library;
-    HRESULT hr = ComModule::instance().typeLibrary(&library);
-    if (SUCCEEDED(hr))
-        hr = RegisterTypeLib(library.Get(), const_cast<OLECHAR*>(path.c_str()), nullptr);
-    if (FAILED(hr)) {
-        unregisterServer(server);
-        return SELFREG_E_TYPELIB;
-    }
     return S_OK;
 } catch (...) { // only allocation can fail here
-    unregisterServer(server);
+    unregisterServer(server, scope);
     return E_OUTOFMEMORY;
 }
 
-HRESULT unregisterServer(const ServerDescription& server) noexcept
+HRESULT unregisterServer(const ServerRegistration& server, RegistrationScope scope) noexcept
 try {
-    const SYSKIND kind = sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32;
-    UnRegisterTypeLib(*server.libraryId, server.libraryMajor, server.libraryMinor, server.libraryLocale, kind);
-    HRESULT hr = deleteTree(L"CLSID\\" + stringOf(*server.classId));
-    const HRESULT programHr = deleteTree(server.programId);
-    return FAILED(hr) ? hr : programHr;
+    HRESULT result = S_OK;
+    for (const wchar_t* owned : server.ownedKeys) {
+        const LONG status = RegDeleteTreeW(rootOf(scope), (kClasses + std::wstring(owned)).c_str());
+        if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND && SUCCEEDED(result))
+            result = HRESULT_FROM_WIN32(status);
+    }
+    return result;
 } catch (...) {
     return E_OUTOFMEMORY;
+}
+
+HRESULT installServer(const ServerRegistration& server, bool install, const wchar_t* commandLine) noexcept
+{
+    RegistrationScope scope = RegistrationScope::machine;
+    if (commandLine && *commandLine) {
+        if (CompareStringOrdinal(commandLine, -1, L"user", -1, TRUE) != CSTR_EQUAL)
+            return E_INVALIDARG;
+        scope = RegistrationScope::user;
+    }
+    return install ? registerServer(server, scope) : unregisterServer(server, scope);
 }
 
 } // namespace qel::automation

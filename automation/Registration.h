@@ -1,21 +1,36 @@
 #pragma once
-// Registry entries of one creatable class and its type library. Unregistering
-// removes every key that registering wrote.
+// Registry entries of one server, from the rows that cmake/com_registration.py
+// generates out of cmake/ComClasses.txt and the IDL, the same rows the MSI
+// packages write. Per machine they go under HKLM\Software\Classes, per user
+// under HKCU\Software\Classes. Unregistering deletes every key the server
+// owns; a registration that fails half way deletes them too.
 #include <windows.h>
+
+#include <span>
 
 namespace qel::automation {
 
-struct ServerDescription {
-    const CLSID* classId;
-    const wchar_t* className;       // shown as the class key's default value
-    const wchar_t* programId;       // "Library.Class"
-    const GUID* libraryId;
-    unsigned short libraryMajor;
-    unsigned short libraryMinor;
-    LCID libraryLocale;
+enum class RowValue { text, modulePath, moduleFolder };
+
+struct RegistryRow {
+    const wchar_t* key;  // under Software\Classes
+    const wchar_t* name; // nullptr for the key's default value
+    RowValue value;
+    const wchar_t* text; // the value when it is RowValue::text
 };
 
-HRESULT registerServer(const ServerDescription& server) noexcept;
-HRESULT unregisterServer(const ServerDescription& server) noexcept;
+struct ServerRegistration {
+    std::span<const RegistryRow> rows;
+    std::span<const wchar_t* const> ownedKeys;
+};
+
+enum class RegistrationScope { machine, user };
+
+HRESULT registerServer(const ServerRegistration& server, RegistrationScope scope) noexcept;
+HRESULT unregisterServer(const ServerRegistration& server, RegistrationScope scope) noexcept;
+
+// DllInstall's convention (regsvr32 /n /i:user): the command line "user", in
+// any case, means per user; none means per machine; anything else is refused.
+HRESULT installServer(const ServerRegistration& server, bool install, const wchar_t* commandLine) noexcept;
 
 } // namespace qel::automation

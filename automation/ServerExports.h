@@ -1,6 +1,8 @@
 #pragma once
-// The four entry points of an in-process server with one creatable class.
-// Use QEL_AUTOMATION_SERVER_EXPORTS once per DLL.
+// The four entry points of an in-process server with one creatable class,
+// and DllInstall for per-user registration (regsvr32 /n /i:user). Use
+// QEL_AUTOMATION_SERVER_EXPORTS once per DLL, with the registration that
+// cmake/com_registration.py generates for it.
 #include <windows.h>
 
 #include <new>
@@ -29,14 +31,24 @@ HRESULT getClassObject(const CLSID& served, REFCLSID requested, REFIID riid, voi
 
 } // namespace qel::automation
 
-#define QEL_AUTOMATION_SERVER_EXPORTS(ClassType, description)                                                  \
+#define QEL_AUTOMATION_SERVER_EXPORTS(ClassType, classId, registration)                                      \
     STDAPI DllGetClassObject(REFCLSID clsid, REFIID riid, void** out)                                         \
     {                                                                                                          \
-        return qel::automation::getClassObject<ClassType>(*(description).classId, clsid, riid, out);          \
+        return qel::automation::getClassObject<ClassType>(classId, clsid, riid, out);                          \
     }                                                                                                          \
     STDAPI DllCanUnloadNow()                                                                                   \
     {                                                                                                          \
         return qel::automation::ComModule::instance().canUnload() ? S_OK : S_FALSE;                            \
     }                                                                                                          \
-    STDAPI DllRegisterServer() { return qel::automation::registerServer(description); }                       \
-    STDAPI DllUnregisterServer() { return qel::automation::unregisterServer(description); }
+    STDAPI DllRegisterServer()                                                                                 \
+    {                                                                                                          \
+        return qel::automation::registerServer(registration, qel::automation::RegistrationScope::machine);     \
+    }                                                                                                          \
+    STDAPI DllUnregisterServer()                                                                               \
+    {                                                                                                          \
+        return qel::automation::unregisterServer(registration, qel::automation::RegistrationScope::machine);   \
+    }                                                                                                          \
+    STDAPI DllInstall(BOOL install, PCWSTR commandLine)                                                        \
+    {                                                                                                          \
+        return qel::automation::installServer(registration, install != FALSE, commandLine);                    \
+    }

@@ -1,6 +1,7 @@
 # qel_com_server(NAME IDL file DEF file RC template SOURCES ... LIBRARIES ...)
 # An in-process automation server DLL: widl makes the interface header, the
-# GUID definitions and the type library, which windres embeds as TYPELIB 1.
+# GUID definitions and the type library, which windres embeds as TYPELIB 1;
+# com_registration.py makes NAMERegistration.h, the rows that register it.
 function(qel_com_server name)
     cmake_parse_arguments(ARG "" "IDL;DEF;RC" "SOURCES;LIBRARIES" ${ARGN})
     get_filename_component(base ${ARG_IDL} NAME_WE)
@@ -20,11 +21,19 @@ function(qel_com_server name)
                 -h -H ${generated}/${base}.h -u -U ${generated}/${base}_i.c -t -T ${generated}/${base}.tlb ${idl}
         DEPENDS ${idl}
         VERBATIM)
+    add_custom_command(
+        OUTPUT ${generated}/${base}Registration.h
+        COMMAND ${CMAKE_COMMAND} -E make_directory ${generated}
+        COMMAND ${QEL_PYTHON} ${PROJECT_SOURCE_DIR}/cmake/com_registration.py header ${base} ${QEL_WINE_BITS}
+                ${generated}/${base}Registration.h
+        DEPENDS ${idl} ${PROJECT_SOURCE_DIR}/cmake/ComClasses.txt ${PROJECT_SOURCE_DIR}/cmake/com_registration.py
+        VERBATIM)
     set(QEL_TLB ${generated}/${base}.tlb)
     configure_file(${ARG_RC} ${generated}/${base}.rc @ONLY)
     set_source_files_properties(${generated}/${base}.rc PROPERTIES OBJECT_DEPENDS ${generated}/${base}.tlb)
 
-    add_library(${name} SHARED ${ARG_SOURCES} ${generated}/${base}_i.c ${generated}/${base}.rc ${ARG_DEF})
+    add_library(${name} SHARED ${ARG_SOURCES} ${generated}/${base}_i.c ${generated}/${base}.rc ${ARG_DEF}
+                ${generated}/${base}Registration.h)
     set_target_properties(${name} PROPERTIES PREFIX "" OUTPUT_NAME ${name})
     target_include_directories(${name} PRIVATE ${generated} ${PROJECT_SOURCE_DIR})
     target_link_libraries(${name} PRIVATE ${ARG_LIBRARIES} qel_automation oleaut32 ole32 uuid version)

@@ -28,7 +28,7 @@ packages=(
     mingw-w64-tools libwine-dev
     wine wine64 wine32:i386
     python3-aiosmtpd python3-cryptography openssl
-    wixl msitools osslsigncode zip unzip
+    wixl msitools gir1.2-libmsi-1.0 python3-gi osslsigncode zip unzip
 )
 
 stamp=/var/lib/qel-setup.done

@@ -1,63 +1,72 @@
 #!/usr/bin/env bash
-# Registration round trip in the test prefix, for both servers:
-#   registration.sh BITS PREFIX QELMESSAGE_DLL QELCIPHER_DLL
-# regsvr32 registers; the keys are there; a script creates each class by
-# ProgID; regsvr32 /u leaves no key and creation fails; finally both are
-# registered again for the tests that follow.
+# Registration round trips in the test prefix, for every server, per machine
+# (regsvr32) and per user (regsvr32 /n /i:user):
+#   registration.sh BITS PREFIX PER_USER_CREATION_EXE QELMESSAGE_DLL QELCIPHER_DLL QELSMTP_DLL
+# Registered, every row of the registration facts (cmake/ComClasses.txt and
+# the IDLs) is in that scope with its value and nothing the servers own is in
+# the other, and a host creates each class by ProgID; unregistered, no key
+# they own is left and creation fails. Finally QelMessage and QelCipher are
+# registered per machine again for the tests that follow.
 set -u
-bits=$1 prefix=$2 message_dll=$3 cipher_dll=$4
+bits=$1 prefix=$2 per_user_creation=$3 message_dll=$4 cipher_dll=$5 smtp_dll=$6
 here=$(dirname "$(readlink -f "$0")")
 run() { "$here/../../scripts/wine-run" "$bits" "$prefix" "$@"; }
+windows_path() { local path; path=$(readlink -f "$1"); echo "Z:${path//\//\\}"; }
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
-renderer_clsid='{30EF9147-48F8-4C51-9EF3-212054E40CED}'
-cipher_clsid='{0C8E9808-8916-4046-9DB3-29E9D156E352}'
-keys=(
-    "HKCR\\CLSID\\$renderer_clsid\\InprocServer32"
-    "HKCR\\CLSID\\$renderer_clsid\\ProgID"
-    "HKCR\\CLSID\\$renderer_clsid\\TypeLib"
-    'HKCR\QelMessage.Renderer\CLSID'
-    'HKCR\TypeLib\{894C6499-A7EE-4CB4-9E1D-E75002DAF2C7}\1.0'
-    'HKCR\Interface\{ECCF02C4-2BED-4EFA-AF07-B7300C77C2C1}'
-    "HKCR\\CLSID\\$cipher_clsid\\InprocServer32"
-    'HKCR\QelCipher.Cipher\CLSID'
-    'HKCR\TypeLib\{F5ED1BDA-4C84-48A4-B845-CA0542CC661B}\1.0'
-    'HKCR\Interface\{8B7357D2-D580-41B7-97D2-DDE8FE079172}'
-)
-key_exists() { run reg query "$1" >/dev/null 2>&1; }
+declare -A dll=([QelMessage]=$(windows_path "$message_dll") [QelCipher]=$(windows_path "$cipher_dll")
+                [QelSmtp]=$(windows_path "$smtp_dll"))
+declare -A progid=([QelMessage]=QelMessage.Renderer [QelCipher]=QelCipher.Cipher [QelSmtp]=EasyMail.SMTP)
+servers=(QelMessage QelCipher QelSmtp)
+facts_args=()
+for server in "${servers[@]}"; do facts_args+=("$server=${dll[$server]}"); done
 
-script=$(mktemp --suffix=.vbs)
-trap 'rm -f "$script"' EXIT
-cat >"$script" <<'VBS'
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cat >"$work/create.vbs" <<'VBS'
 On Error Resume Next
 Set o = CreateObject(WScript.Arguments(0))
 If Err.Number = 0 Then WScript.Echo "created" Else WScript.Echo "refused " & Err.Number
 VBS
-creation() { run cscript //nologo "Z:${script//\//\\}" "$1" 2>/dev/null | tr -d '\r'; }
-
-register() {
-    run regsvr32 /s "$message_dll" || fail "regsvr32 QelMessage exited $?"
-    run regsvr32 /s "$cipher_dll" || fail "regsvr32 QelCipher exited $?"
+# Wine's COM reads classes from HKLM only; per user, a helper resolves the ProgID as Windows would.
+creation() {
+    if [ "$1" = user ]; then
+        run "$per_user_creation" "$2" 2>/dev/null | tr -d '\r'
+    else
+        run cscript //nologo "$(windows_path "$work/create.vbs")" "$2" 2>/dev/null | tr -d '\r'
+    fi
+}
+check_registry() {
+    run reg export 'HKLM\Software\Classes' "$(windows_path "$work/machine.reg")" /y >/dev/null 2>&1 ||
+        fail "reg export HKLM"
+    # HKCU\Software\Classes may not exist at all: no export is then no key.
+    rm -f "$work/user.reg"
+    run reg export 'HKCU\Software\Classes' "$(windows_path "$work/user.reg")" /y >/dev/null 2>&1
+    /usr/bin/python3 "$here/registry_facts.py" "$1" "$2" "$bits" "$work/machine.reg" "$work/user.reg" \
+        "${facts_args[@]}" || failures=$((failures + 1))
 }
 
-register
-for key in "${keys[@]}"; do key_exists "$key" || fail "missing after registering: $key"; done
-run reg query "HKCR\\CLSID\\$renderer_clsid\\InprocServer32" /v ThreadingModel 2>/dev/null | grep -q Apartment ||
-    fail "ThreadingModel is not Apartment"
-for id in QelMessage.Renderer QelCipher.Cipher; do
-    [ "$(creation $id)" = created ] || fail "CreateObject($id) after registering: $(creation $id)"
+for scope in machine user; do
+    options=()
+    [ "$scope" = user ] && options=(/n /i:user)
+    for server in "${servers[@]}"; do
+        run regsvr32 /s "${options[@]}" "${dll[$server]}" || fail "regsvr32 ${options[*]} $server exited $?"
+    done
+    check_registry present "$scope"
+    for server in "${servers[@]}"; do
+        result=$(creation "$scope" "${progid[$server]}")
+        [ "$result" = created ] || fail "per $scope, creating ${progid[$server]}: $result"
+    done
+    for server in "${servers[@]}"; do
+        run regsvr32 /s /u "${options[@]}" "${dll[$server]}" || fail "regsvr32 /u ${options[*]} $server exited $?"
+    done
+    check_registry absent "$scope"
+    [ "$(creation "$scope" QelMessage.Renderer)" = created ] && fail "per $scope, creation works after unregistering"
 done
+run regsvr32 /s /n /i:elsewhere "${dll[QelCipher]}" && fail "DllInstall accepted the command line 'elsewhere'"
 
-run regsvr32 /s /u "$message_dll" || fail "regsvr32 /u QelMessage exited $?"
-run regsvr32 /s /u "$cipher_dll" || fail "regsvr32 /u QelCipher exited $?"
-for key in "${keys[@]}" 'HKCR\QelMessage.Renderer' 'HKCR\QelCipher.Cipher' "HKCR\\CLSID\\$renderer_clsid"; do
-    key_exists "$key" && fail "left behind by unregistering: $key"
-done
-for id in QelMessage.Renderer QelCipher.Cipher; do
-    [ "$(creation $id)" = created ] && fail "CreateObject($id) still works after unregistering"
-done
-
-register
-echo "registration round trip: $failures failures"
+run regsvr32 /s "${dll[QelMessage]}" || fail "registering QelMessage again"
+run regsvr32 /s "${dll[QelCipher]}" || fail "registering QelCipher again"
+echo "registration round trips: $failures failures"
 [ "$failures" -eq 0 ]
