@@ -16,6 +16,9 @@ enum MailCode : int {
     HostNotResolved = 17,
     UnexpectedReply = 18,
     ConnectTimedOut = 22,
+    AuthenticationFailed = 24,
+    AuthModeNotSupported = 25,
+    AuthProtocolError = 26,
     NoReplyInTime = 27,
 };
 

@@ -130,12 +130,24 @@ class Service(Controller):
         return (ForgingSMTP if self.forging else SMTP)(self.handler, **self.SMTP_kwargs)
 
 
+class TlsMailbox(Mailbox):
+    """Notes the TLS version and cipher of each session in OUTDIR/tls."""
+
+    async def handle_EHLO(self, server, session, envelope, hostname, responses):
+        session.host_name = hostname
+        ssl_object = server.transport.get_extra_info("ssl_object")
+        if ssl_object:
+            with open(os.path.join(self.outdir, "tls"), "w") as f:
+                f.write("%s %s\n" % (ssl_object.version(), ssl_object.cipher()[0]))
+        return responses
+
+
 def authenticate(server, session, envelope, mechanism, auth_data):
     ok = isinstance(auth_data, LoginPassword) and auth_data.login == USER and auth_data.password == PASSWORD
     return AuthResult(success=ok)
 
 
-class OtherMechanismOnly(Mailbox):
+class OtherMechanismOnly(TlsMailbox):
     async def auth_XOAUTH2(self, server, args):
         await server.push("535 5.7.8 not accepted here")
         return AuthResult(success=False, handled=True)
@@ -152,7 +164,7 @@ def serve(args):
     if cert:
         context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
         context.load_cert_chain(os.path.join(args.certs, cert + ".pem"), os.path.join(args.certs, cert + ".key"))
-    handler = (OtherMechanismOnly if args.mode == "no-common-mechanism" else Mailbox)(args.outdir, "accept")
+    handler = (OtherMechanismOnly if args.mode == "no-common-mechanism" else TlsMailbox)(args.outdir, "accept")
     port = args.port or free_port()
     kwargs = dict(handler=handler, hostname="127.0.0.1", port=port, authenticator=authenticate,
                   auth_exclude_mechanism=excluded, auth_required=required,
