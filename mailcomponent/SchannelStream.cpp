@@ -15,6 +15,7 @@ namespace {
 // A record is at most 16 KiB of data plus framing; a peer that makes us hold
 // more than this without completing one is not speaking TLS.
 constexpr std::size_t kMaxPending = 1 << 20;
+constexpr char kAlertRecord = 21;
 
 constexpr DWORD kContextFlags = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETECT | ISC_REQ_CONFIDENTIALITY
                                 | ISC_REQ_EXTENDED_ERROR | ISC_REQ_ALLOCATE_MEMORY | ISC_REQ_STREAM
@@ -140,6 +141,13 @@ MailCode SchannelStream::negotiate(mail::Deadline deadline)
     }
 
     if (!established_) {
+        // Wine 8 takes SCH_CREDENTIALS but not its protocol limits (it was
+        // seen to agree on TLS 1.1), so what was agreed is checked here.
+        SecPkgContext_ConnectionInfo connection{};
+        if (sspi_.QueryContextAttributesW(context_.get(), SECPKG_ATTR_CONNECTION_INFO, &connection) != SEC_E_OK
+            || (connection.dwProtocol & (SP_PROT_TLS1_2_CLIENT | SP_PROT_TLS1_3_CLIENT)) == 0)
+            return fail(mail::CannotConnect, "the server does not speak TLS 1.2 or later (protocol "
+                                                 + statusText(static_cast<SECURITY_STATUS>(connection.dwProtocol)) + ")");
         CertificateContext certificate;
         if (sspi_.QueryContextAttributesW(context_.get(), SECPKG_ATTR_REMOTE_CERT_CONTEXT, certificate.receive()) != SEC_E_OK)
             return fail(mail::CannotConnect, "the server sent no certificate");
@@ -189,6 +197,8 @@ MailCode SchannelStream::receive(std::string& into, mail::Deadline deadline)
                                     {0, SECBUFFER_EMPTY, nullptr},
                                     {0, SECBUFFER_EMPTY, nullptr}};
             SecBufferDesc desc{SECBUFFER_VERSION, 4, buffers};
+            // TLS 1.2 alerts travel under their own record type, in clear.
+            const bool alert = encrypted_[0] == kAlertRecord;
             const SECURITY_STATUS status = sspi_.DecryptMessage(context_.get(), &desc, 0, nullptr);
             if (status == SEC_E_OK || status == SEC_I_RENEGOTIATE || status == SEC_I_CONTEXT_EXPIRED) {
                 std::size_t appended = 0;
@@ -211,9 +221,11 @@ MailCode SchannelStream::receive(std::string& into, mail::Deadline deadline)
                 }
                 if (appended > 0)
                     return mail::Sent;
-                // A record without data (a ticket, or close_notify as Wine reports it):
-                // read on; a closed connection then shows itself.
-                continue;
+                // Wine reports close_notify as SEC_E_OK without data, and keeps
+                // the connection open while it waits for ours.
+                if (alert)
+                    return fail(mail::ConnectionDropped, "the server closed the TLS session");
+                continue; // a record without data, such as a session ticket
             }
             if (status != SEC_E_INCOMPLETE_MESSAGE)
                 return fail(mail::ConnectionDropped, "a TLS record from the server was refused (" + statusText(status) + ")");
