@@ -69,9 +69,25 @@ MailCode parseServer(std::u16string_view server, ServerAddress& out)
             return HostNotResolved; // no such host name can exist
         text += static_cast<char>(c);
     }
+    struct Scheme {
+        std::string_view prefix;
+        Security security;
+        const char* port;
+    };
+    const Scheme* scheme = nullptr;
+    static constexpr Scheme kSchemes[] = {
+        {"smtp://", Security::Plain, "25"}, {"starttls://", Security::StartTls, "587"}, {"smtps://", Security::Implicit, "465"}};
+    for (const Scheme& s : kSchemes)
+        if (text.size() >= s.prefix.size()
+            && std::equal(s.prefix.begin(), s.prefix.end(), text.begin(), [](char a, char b) { return a == std::tolower(static_cast<unsigned char>(b)); })) {
+            scheme = &s;
+            text.erase(0, s.prefix.size());
+        }
     if (text.empty())
         return NoServer;
     out = ServerAddress{};
+    if (scheme)
+        out.port = scheme->port;
     if (text.front() == '[') {
         const auto close = text.find(']');
         if (close == std::string::npos)
@@ -94,6 +110,11 @@ MailCode parseServer(std::u16string_view server, ServerAddress& out)
     if (out.port.empty() || out.port.size() > 5 || !std::all_of(out.port.begin(), out.port.end(), ::isdigit)
         || std::stoi(out.port) == 0 || std::stoi(out.port) > 65535)
         return CannotConnect;
+    out.port = std::to_string(std::stoi(out.port));
+    out.security = scheme ? scheme->security
+                 : out.port == "465" ? Security::Implicit
+                 : out.port == "587" ? Security::StartTls
+                                     : Security::Plain;
     return Sent;
 }
 

@@ -22,13 +22,19 @@ public:
     virtual MailCode receive(std::string& into) = 0;
 };
 
+enum class Security { Plain, StartTls, Implicit };
+
 struct ServerAddress {
     std::string host;
     std::string port = "25";
+    Security security = Security::Plain;
 };
 
-// "host", "host:port", "[v6 address]:port" or a bare IPv6 address; NoServer
-// when there is no host.
+// "host", "host:port", "[v6 address]:port" or a bare IPv6 address, after an
+// optional "smtp://", "starttls://" or "smtps://" that chooses the security
+// (and the default port: 25, 587, 465). Without one, port 587 means STARTTLS
+// and 465 implicit TLS, the roles they are registered for. NoServer when
+// there is no host.
 MailCode parseServer(std::u16string_view server, ServerAddress& out);
 
 struct Envelope {

@@ -113,5 +113,35 @@ TEST(SmtpSessionTest, ServerNames)
     EXPECT_EQ(parse(u"h\u00F6st", a), HostNotResolved);
 }
 
+TEST(SmtpSessionTest, ServerTextChoosesTheSecurity)
+{
+    struct Case {
+        std::u16string_view text;
+        std::string hostPort;
+        Security security;
+    };
+    const std::vector<Case> cases{
+        {u"mail.example.com", "mail.example.com|25", Security::Plain},
+        {u"mail.example.com:587", "mail.example.com|587", Security::StartTls},
+        {u"mail.example.com:0465", "mail.example.com|465", Security::Implicit},
+        {u"[::1]:465", "::1|465", Security::Implicit},
+        {u"starttls://mail.example.com", "mail.example.com|587", Security::StartTls},
+        {u"STARTTLS://mail.example.com:2525", "mail.example.com|2525", Security::StartTls},
+        {u"smtps://mail.example.com", "mail.example.com|465", Security::Implicit},
+        {u"smtps://[2001:db8::1]:10465", "2001:db8::1|10465", Security::Implicit},
+        {u"smtp://mail.example.com:587", "mail.example.com|587", Security::Plain},
+        {u"smtp://mail.example.com", "mail.example.com|25", Security::Plain},
+    };
+    for (const Case& c : cases) {
+        ServerAddress a;
+        ASSERT_EQ(parseServer(c.text, a), Sent);
+        EXPECT_EQ(a.host + "|" + a.port, c.hostPort);
+        EXPECT_EQ(a.security, c.security) << a.host << ":" << a.port;
+    }
+    ServerAddress a;
+    EXPECT_EQ(parseServer(u"smtps://", a), NoServer);
+    EXPECT_EQ(parseServer(u"smtps://:465", a), NoServer);
+}
+
 } // namespace
 } // namespace qel::mail
