@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "mail/SecretText.h"
-#include "mailcomponent/ServerCertificateCheck.h"
 
 namespace qel::mailcomponent {
 
@@ -30,8 +29,8 @@ std::string statusText(SECURITY_STATUS status)
 
 } // namespace
 
-SchannelStream::SchannelStream(ByteChannel& channel, const SecurityFunctionTableW& sspi)
-    : channel_(channel), sspi_(sspi), credentials_(sspi), context_(sspi)
+SchannelStream::SchannelStream(ByteChannel& channel, const SecurityFunctionTableW& sspi, CertificateCheck checkCertificate)
+    : channel_(channel), sspi_(sspi), checkCertificate_(checkCertificate), credentials_(sspi), context_(sspi)
 {
 }
 
@@ -152,7 +151,7 @@ MailCode SchannelStream::negotiate(mail::Deadline deadline)
         if (sspi_.QueryContextAttributesW(context_.get(), SECPKG_ATTR_REMOTE_CERT_CONTEXT, certificate.receive()) != SEC_E_OK)
             return fail(mail::CannotConnect, "the server sent no certificate");
         std::string reason;
-        if (!checkServerCertificate(certificate.get(), host_, reason))
+        if (!checkCertificate_(certificate.get(), host_, reason))
             return fail(mail::CannotConnect, reason);
     }
     if (const SECURITY_STATUS status = sspi_.QueryContextAttributesW(context_.get(), SECPKG_ATTR_STREAM_SIZES, &sizes_);

@@ -9,14 +9,18 @@
 #include <vector>
 
 #include "mailcomponent/ByteChannel.h"
+#include "mailcomponent/ServerCertificateCheck.h"
 #include "mailcomponent/SspiHandles.h"
 
 namespace qel::mailcomponent {
 
 class SchannelStream {
 public:
+    using CertificateCheck = bool (*)(PCCERT_CONTEXT, const std::wstring& host, std::string& reason);
+
     // `sspi` is the function table of InitSecurityInterfaceW, or a stand-in.
-    SchannelStream(ByteChannel& channel, const SecurityFunctionTableW& sspi);
+    SchannelStream(ByteChannel& channel, const SecurityFunctionTableW& sspi,
+                   CertificateCheck checkCertificate = checkServerCertificate);
     SchannelStream(const SchannelStream&) = delete;
     SchannelStream& operator=(const SchannelStream&) = delete;
     ~SchannelStream();
@@ -42,6 +46,7 @@ private:
 
     ByteChannel& channel_;
     const SecurityFunctionTableW& sspi_;
+    CertificateCheck checkCertificate_;
     CredentialsHandle credentials_;
     SecurityContext context_;
     std::wstring host_;
