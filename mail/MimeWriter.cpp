@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "common/Utf8.h"
+#include "mail/DotStuffer.h"
 
 namespace qel::mail {
 
@@ -30,11 +31,12 @@ bool isSafeAddress(std::u16string_view address)
         && address.find_first_of(forbidden) == std::u16string_view::npos;
 }
 
-std::string base64(std::string_view bytes, bool lineBreaks)
+constexpr std::size_t kBase64LineBytes = 57; // 76 characters
+
+void appendBase64(std::string_view bytes, bool lineBreaks, std::string& out)
 {
     static constexpr char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string out;
-    out.reserve(bytes.size() / 3 * 4 + bytes.size() / 57 * 2 + 8);
+    out.reserve(out.size() + bytes.size() / 3 * 4 + bytes.size() / kBase64LineBytes * 2 + 8);
     std::size_t onLine = 0;
     for (std::size_t i = 0; i < bytes.size(); i += 3) {
         const std::size_t n = std::min<std::size_t>(3, bytes.size() - i);
@@ -55,6 +57,12 @@ std::string base64(std::string_view bytes, bool lineBreaks)
     }
     if (lineBreaks && onLine != 0)
         out += kCrLf;
+}
+
+std::string base64(std::string_view bytes, bool lineBreaks)
+{
+    std::string out;
+    appendBase64(bytes, lineBreaks, out);
     return out;
 }
 
@@ -144,8 +152,8 @@ MailCode validate(const OutgoingMail& mail)
     return Sent;
 }
 
-std::string composeMessage(const OutgoingMail& mail, const std::string& date, const std::string& messageId,
-                           const std::string& boundary)
+std::string messageHead(const OutgoingMail& mail, const std::string& date, const std::string& messageId,
+                        const std::string& boundary)
 {
     std::string m;
     m += "Date: " + date + "\r\n";
@@ -160,36 +168,40 @@ std::string composeMessage(const OutgoingMail& mail, const std::string& date, co
     const std::string body = base64(utf8FromUtf16(mail.body), true);
     if (mail.attachments.empty())
         return m + kTextPartHeaders + "\r\n" + body;
-
     m += "Content-Type: multipart/mixed; boundary=\"" + boundary + "\"\r\n\r\n";
     m += "This is a multi-part message in MIME format.\r\n";
-    m += "--" + boundary + "\r\n" + kTextPartHeaders + "\r\n" + body;
-    for (const Attachment& attachment : mail.attachments) {
-        const std::string name = safeFileName(attachment.fileName);
-        m += "--" + boundary + "\r\n";
-        m += "Content-Type: " + contentTypeOf(name) + "; name=\"" + name + "\"\r\n";
-        m += "Content-Transfer-Encoding: base64\r\n";
-        m += "Content-Disposition: attachment; filename=\"" + name + "\"\r\n\r\n";
-        m += base64(std::string_view(reinterpret_cast<const char*>(attachment.bytes.data()), attachment.bytes.size()), true);
-    }
-    m += "--" + boundary + "--\r\n";
-    return m;
+    return m + "--" + boundary + "\r\n" + kTextPartHeaders + "\r\n" + body;
+}
+
+std::string attachmentHead(const Attachment& attachment, const std::string& boundary)
+{
+    const std::string name = safeFileName(attachment.fileName);
+    return "--" + boundary + "\r\nContent-Type: " + contentTypeOf(name) + "; name=\"" + name
+        + "\"\r\nContent-Transfer-Encoding: base64\r\nContent-Disposition: attachment; filename=\"" + name + "\"\r\n\r\n";
+}
+
+std::string messageTail(const OutgoingMail& mail, const std::string& boundary)
+{
+    return mail.attachments.empty() ? std::string() : "--" + boundary + "--\r\n";
+}
+
+std::uint64_t base64LinesSize(std::uint64_t bytes)
+{
+    return (bytes + 2) / 3 * 4 + (bytes + kBase64LineBytes - 1) / kBase64LineBytes * 2;
+}
+
+void appendBase64Lines(const std::uint8_t* bytes, std::size_t count, std::string& out)
+{
+    appendBase64(std::string_view(reinterpret_cast<const char*>(bytes), count), true, out);
 }
 
 std::string dotStuffed(const std::string& message)
 {
+    DotStuffer stuffer;
     std::string out;
-    out.reserve(message.size() + message.size() / 64 + 8);
-    bool lineStart = true;
-    for (char c : message) {
-        if (lineStart && c == '.')
-            out += '.';
-        out += c;
-        lineStart = c == '\n';
-    }
-    if (!out.empty() && !out.ends_with("\r\n"))
-        out += "\r\n";
-    return out + ".\r\n";
+    stuffer.add(message, out);
+    stuffer.finish(out);
+    return out;
 }
 
 } // namespace qel::mail

@@ -26,20 +26,28 @@ public:
     QEL_MAIL_PROPERTY(BodyText, bodyText_)
     QEL_MAIL_PROPERTY(From, from_)
     QEL_MAIL_PROPERTY(FromAddr, fromAddr_)
+    QEL_MAIL_PROPERTY(Domain, domain_)
 #undef QEL_MAIL_PROPERTY
     STDMETHODIMP get_Timeout(VARIANT* value) override;
     STDMETHODIMP put_Timeout(VARIANT value) override;
+    STDMETHODIMP get_FinalReplyTimeout(VARIANT* value) override;
+    STDMETHODIMP put_FinalReplyTimeout(VARIANT value) override;
     STDMETHODIMP AddRecipient(VARIANT address, VARIANT name, VARIANT type, VARIANT* result) override;
     STDMETHODIMP AddAttachment(VARIANT path, VARIANT options, VARIANT* result) override;
     STDMETHODIMP Send(VARIANT* result) override;
 
 private:
     HRESULT store(automation::Variant& field, const VARIANT& value);
+    HRESULT putSeconds(int& field, VARIANT value, int most);
 
-    automation::Variant bodyFormat_, mailServer_, subject_, bodyText_, from_, fromAddr_;
-    int timeoutSeconds_ = 30;
+    static constexpr int kTimeoutSeconds = 30;
+    static constexpr int kFinalReplySeconds = 600;
+
+    automation::Variant bodyFormat_, mailServer_, subject_, bodyText_, from_, fromAddr_, domain_;
+    int timeoutSeconds_ = kTimeoutSeconds;
+    int finalReplySeconds_ = kFinalReplySeconds;
     std::vector<mail::MailAddress> recipients_;
-    std::vector<mail::Attachment> attachments_;
+    std::vector<mail::Attachment> attachments_; // each holds its file open
 };
 
 } // namespace qel::mailcomponent

@@ -1,29 +1,26 @@
 #pragma once
-// SMTP over Winsock: IPv4 and IPv6, every wait bounded by the timeout.
-#include <winsock2.h>
-
+// SMTP over Winsock: the dialogue's transport on a WinsockConnection.
 #include "mail/SmtpSession.h"
+#include "mailcomponent/WinsockConnection.h"
 
 namespace qel::mailcomponent {
 
 class WinsockTransport final : public mail::SmtpTransport {
 public:
-    explicit WinsockTransport(int timeoutSeconds);
-    ~WinsockTransport() override;
-    WinsockTransport(const WinsockTransport&) = delete;
-    WinsockTransport& operator=(const WinsockTransport&) = delete;
-
-    mail::MailCode connect(const std::string& host, const std::string& port) override;
-    mail::MailCode send(std::string_view bytes) override;
-    mail::MailCode receive(std::string& into) override;
+    mail::MailCode connect(const std::string& host, const std::string& port, mail::Deadline resolving,
+                           mail::Deadline connecting) override
+    {
+        return connection_.connect(host, port, resolving, connecting);
+    }
+    mail::MailCode send(std::string_view bytes, mail::Deadline deadline) override { return connection_.send(bytes, deadline); }
+    mail::MailCode receive(std::string& into, mail::Deadline deadline) override
+    {
+        return connection_.receive(into, deadline);
+    }
+    std::string localAddressLiteral() const override { return connection_.localAddressLiteral(); }
 
 private:
-    // True when the socket is ready within the timeout.
-    bool wait(bool forWriting);
-
-    bool started_ = false;
-    SOCKET socket_ = INVALID_SOCKET;
-    int timeoutMs_;
+    WinsockConnection connection_;
 };
 
 } // namespace qel::mailcomponent
