@@ -20,8 +20,8 @@ std::string upper(std::string text)
 ServerCapabilities capabilitiesOf(const std::vector<std::string>& lines)
 {
     ServerCapabilities offered;
-    for (const std::string& line : lines) {
-        std::string text = upper(line);
+    for (std::size_t i = 1; i < lines.size(); ++i) {
+        std::string text = upper(lines[i]);
         if (text.rfind("AUTH=", 0) == 0) // how some older servers say it
             text[4] = ' ';
         std::istringstream words(text);

@@ -18,7 +18,8 @@ struct ServerCapabilities {
     bool login = false;
 };
 
-// `lines`: the texts of an EHLO reply, each without its code and separator.
+// `lines`: the texts of an EHLO reply, each without its code and separator;
+// the first, which greets, is not read.
 ServerCapabilities capabilitiesOf(const std::vector<std::string>& lines);
 
 enum class AuthMechanism { None, Plain, Login };

@@ -4,6 +4,7 @@
 #include <cctype>
 
 #include "mail/DotStuffer.h"
+#include "mail/SmtpAuth.h"
 
 namespace qel::mail {
 
@@ -18,6 +19,8 @@ constexpr std::size_t kMaxReplyLines = 256;
 constexpr std::uint64_t kSlowestBytesPerSecond = 16 * 1024;
 // QUIT's reply only tells that the server heard it: not worth a long wait.
 constexpr milliseconds kQuitWait{2000};
+// Enough of a reply to say why; a server cannot make the detail grow without end.
+constexpr std::size_t kMaxDetail = 512;
 
 // Reads one reply (all its lines) and gives its three-digit code.
 class ReplyReader {
@@ -46,6 +49,9 @@ public:
         }
         return UnexpectedReply;
     }
+
+    // Bytes already read but not yet taken as a reply.
+    void discardUnread() { buffer_.clear(); }
 
 private:
     MailCode nextLine(std::string& line, Deadline deadline)
@@ -96,7 +102,7 @@ public:
 
     // Sends a command and reads its reply, both by one deadline; `refused`
     // when the reply is not one of `expected`.
-    MailCode exchange(const std::string& command, std::initializer_list<int> expected, MailCode refused,
+    MailCode exchange(std::string_view command, std::initializer_list<int> expected, MailCode refused,
                       std::vector<std::string>* text = nullptr)
     {
         const Deadline deadline = stepDeadline();
@@ -109,14 +115,38 @@ public:
                     std::vector<std::string>* text = nullptr)
     {
         code_ = 0;
-        if (const MailCode status = replies_.read(code_, deadline, text); status != Sent)
+        std::vector<std::string> lines;
+        if (const MailCode status = replies_.read(code_, deadline, &lines); status != Sent)
             return status;
+        lastReply_ = std::to_string(code_);
+        for (const std::string& line : lines)
+            lastReply_ += " " + line.substr(0, kMaxDetail);
+        lastReply_.resize(std::min(lastReply_.size(), kMaxDetail));
+        if (text)
+            text->insert(text->end(), lines.begin(), lines.end());
         if (code_ == 552)
-            return MessageNotFormed; // RFC 1870: the message is too large
-        return std::find(expected.begin(), expected.end(), code_) != expected.end() ? Sent : refused;
+            return refuseWithReply(MessageNotFormed); // RFC 1870: the message is too large
+        return std::find(expected.begin(), expected.end(), code_) != expected.end() ? Sent : refuseWithReply(refused);
     }
 
     int code() const { return code_; }
+
+    // Bytes the server sent before a TLS handshake are no replies.
+    void discardUnread() { replies_.discardUnread(); }
+
+    // Ends with `code` for a reason of the component's own.
+    MailCode refuse(MailCode code, std::string reason)
+    {
+        detail_ = std::move(reason);
+        return code;
+    }
+    // Ends with `code` because of the reply just read.
+    MailCode refuseWithReply(MailCode code)
+    {
+        detail_ = "the server answered: " + lastReply_;
+        return code;
+    }
+    const std::string& detail() const { return detail_; }
 
     // Says goodbye at a command boundary: the reply awaited briefly when the
     // server is still talking, not at all when it has stopped answering.
@@ -137,6 +167,7 @@ private:
     const DeliveryOptions& options_;
     ReplyReader replies_;
     int code_ = 0;
+    std::string lastReply_, detail_;
 };
 
 MailCode sendData(SmtpTransport& transport, MessageData& data, const DeliveryOptions& options)
@@ -246,29 +277,82 @@ bool isEhloDomain(std::string_view domain)
     return true;
 }
 
-MailCode deliver(SmtpTransport& transport, const ServerAddress& server, const Envelope& envelope, MessageData& data,
-                 const DeliveryOptions& options)
+namespace {
+
+// AUTH with the mechanism chosen from what EHLO offered (after TLS).
+MailCode authenticate(Dialogue& dialogue, const std::vector<std::string>& extensions, const Credentials& credentials)
+{
+    const ServerCapabilities offered = capabilitiesOf(extensions);
+    const AuthMechanism mechanism = chooseMechanism(offered);
+    if (mechanism == AuthMechanism::None)
+        return dialogue.refuse(AuthModeNotSupported, offered.authOffered
+                                                         ? "the server offers neither AUTH PLAIN nor AUTH LOGIN"
+                                                         : "the server offers no authentication");
+    AuthExchange exchange(mechanism, credentials);
+    SecretText line = exchange.firstLine();
+    for (;;) { // AuthExchange ends every exchange within three rounds
+        std::vector<std::string> reply;
+        MailCode status = dialogue.exchange(line.view(), {235, 334}, AuthenticationFailed, &reply);
+        if (status == UnexpectedReply)
+            return dialogue.refuse(AuthProtocolError, "the server's reply to AUTH is no SMTP reply");
+        if (status != Sent && status != AuthenticationFailed)
+            return status;
+        status = exchange.answer(dialogue.code(), reply.empty() ? std::string() : reply.back(), line);
+        if (status != Sent)
+            return dialogue.refuseWithReply(status);
+        if (line.empty())
+            return Sent;
+    }
+}
+
+MailCode converse(Dialogue& dialogue, SmtpTransport& transport, const ServerAddress& server, const Envelope& envelope,
+                  MessageData& data, const DeliveryOptions& options)
 {
     const std::string domain = options.domain.empty() ? transport.localAddressLiteral() : options.domain;
     if (!isEhloDomain(domain))
         return ConversationRefused;
+    const bool withAccount = options.credentials && options.credentials->present();
+    if (withAccount && server.security == Security::Plain)
+        return dialogue.refuse(AuthModeNotSupported, "an account is sent only over TLS: name the server host:587, "
+                                                     "host:465, starttls://host or smtps://host");
     const Deadline resolving = Deadline::in(options.stepTimeout);
     if (const MailCode status = transport.connect(server.host, server.port, resolving,
                                                   Deadline::at(resolving.when() + options.stepTimeout));
         status != Sent)
         return status;
-    Dialogue dialogue(transport, options);
+    // Where TLS fails or is refused, nothing more is sent, not even QUIT.
+    if (server.security == Security::Implicit)
+        if (const MailCode status = transport.startTls(dialogue.stepDeadline()); status != Sent)
+            return status;
 
     if (const MailCode status = dialogue.expect({220}, UnexpectedReply, dialogue.stepDeadline()); status != Sent)
         return dialogue.quit(status);
     std::vector<std::string> extensions;
     MailCode greeting = dialogue.exchange("EHLO " + domain + "\r\n", {250}, ConversationRefused, &extensions);
-    if (greeting == ConversationRefused && dialogue.code() >= 500) { // an old server: say HELO instead
-        extensions.clear();
+    if (greeting == ConversationRefused && dialogue.code() >= 500 && server.security != Security::StartTls) {
+        extensions.clear(); // an old server: say HELO instead
         greeting = dialogue.exchange("HELO " + domain + "\r\n", {250}, ConversationRefused);
     }
     if (greeting != Sent)
         return dialogue.quit(greeting);
+
+    if (server.security == Security::StartTls) {
+        if (!capabilitiesOf(extensions).startTls)
+            return dialogue.refuse(UnexpectedReply, "the server does not offer STARTTLS, which MailServer requires");
+        if (const MailCode status = dialogue.exchange("STARTTLS\r\n", {220}, UnexpectedReply); status != Sent)
+            return status;
+        // Anything that came behind the 220 was sent before TLS: an attacker's, not the server's.
+        dialogue.discardUnread();
+        if (const MailCode status = transport.startTls(dialogue.stepDeadline()); status != Sent)
+            return status;
+        extensions.clear();
+        if (const MailCode status = dialogue.exchange("EHLO " + domain + "\r\n", {250}, ConversationRefused, &extensions);
+            status != Sent)
+            return dialogue.quit(status);
+    }
+    if (withAccount)
+        if (const MailCode status = authenticate(dialogue, extensions, *options.credentials); status != Sent)
+            return dialogue.quit(status);
 
     std::string sizeParameter;
     for (std::size_t i = 1; i < extensions.size(); ++i) { // the first line greets
@@ -276,7 +360,7 @@ MailCode deliver(SmtpTransport& transport, const ServerAddress& server, const En
         if (!sizeLimitOf(extensions[i], limit))
             continue;
         if (limit != 0 && data.size() > limit)
-            return dialogue.quit(MessageNotFormed);
+            return dialogue.quit(dialogue.refuse(MessageNotFormed, "the message is larger than the server takes"));
         sizeParameter = " SIZE=" + std::to_string(data.size());
     }
     if (const MailCode status = dialogue.exchange("MAIL FROM:<" + envelope.from + ">" + sizeParameter + "\r\n", {250},
@@ -297,6 +381,46 @@ MailCode deliver(SmtpTransport& transport, const ServerAddress& server, const En
         status != Sent)
         return dialogue.quit(status);
     return dialogue.quit(Sent);
+}
+
+// Words for a failure that neither the server nor the transport explained.
+std::string plainDetail(MailCode code)
+{
+    switch (code) {
+    case NoReplyInTime:
+        return "the server did not answer in time";
+    case ConnectionDropped:
+        return "the connection was closed";
+    case HostNotResolved:
+        return "the server's name could not be resolved";
+    case ResolveTimedOut:
+        return "resolving the server's name took too long";
+    case CannotConnect:
+        return "the server could not be reached";
+    case ConnectTimedOut:
+        return "connecting to the server took too long";
+    default:
+        return {};
+    }
+}
+
+} // namespace
+
+MailCode deliver(SmtpTransport& transport, const ServerAddress& server, const Envelope& envelope, MessageData& data,
+                 const DeliveryOptions& options)
+{
+    Dialogue dialogue(transport, options);
+    const MailCode outcome = converse(dialogue, transport, server, envelope, data, options);
+    if (options.detail) {
+        options.detail->clear();
+        if (outcome != Sent) {
+            const std::string fromTransport = transport.failureDetail();
+            *options.detail = !fromTransport.empty() ? fromTransport
+                            : !dialogue.detail().empty() ? dialogue.detail()
+                                                         : plainDetail(outcome);
+        }
+    }
+    return outcome;
 }
 
 } // namespace qel::mail

@@ -1,7 +1,8 @@
 #pragma once
-// The SMTP dialogue of one delivery, over any transport: greeting, EHLO (HELO
-// when refused), MAIL FROM (with SIZE when offered), RCPT TO per recipient,
-// DATA, QUIT. Every step has one absolute deadline; every failure ends as the
+// The SMTP dialogue of one delivery, over any transport: TLS first for
+// implicit TLS, greeting, EHLO (HELO when refused), STARTTLS and EHLO again
+// where it is required, AUTH when there is an account, MAIL FROM (with SIZE
+// when offered), RCPT TO per recipient, DATA, QUIT. Every step has one absolute deadline; every failure ends as the
 // code for what went wrong; no reply, however long or malformed, is read
 // beyond its bounds.
 #include <chrono>
@@ -10,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "mail/Credentials.h"
 #include "mail/Deadline.h"
 #include "mail/MailCodes.h"
 
@@ -31,6 +33,8 @@ public:
     // TLS on the open connection, the certificate checked against the host
     // given to connect. A transport without TLS cannot.
     virtual MailCode startTls(Deadline) { return ConnectionDropped; }
+    // Why the transport failed, in words (a TLS or certificate reason); empty when it has none.
+    virtual std::string failureDetail() const { return {}; }
     // This end of the connection as an address literal ("[192.0.2.1]",
     // "[IPv6:2001:db8::1]"): what EHLO says when the machine has no name.
     virtual std::string localAddressLiteral() const { return "[127.0.0.1]"; }
@@ -81,6 +85,10 @@ struct DeliveryOptions {
     std::chrono::milliseconds finalReplyTimeout{600'000};
     // What EHLO carries; empty: the transport's local address literal.
     std::string domain;
+    // The account to authenticate with, after TLS only; none when null or without a user.
+    const Credentials* credentials = nullptr;
+    // Receives why a delivery failed, in words (cleared on success), when not null.
+    std::string* detail = nullptr;
 };
 
 MailCode deliver(SmtpTransport& transport, const ServerAddress& server, const Envelope& envelope, MessageData& data,

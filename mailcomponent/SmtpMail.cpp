@@ -9,10 +9,13 @@
 
 #include "automation/ErrorReporting.h"
 #include "automation/VariantTerms.h"
+#include "common/Utf8.h"
+#include "mail/Credentials.h"
 #include "mail/MessageStream.h"
 #include "mail/MimeWriter.h"
 #include "mail/SmtpSession.h"
 #include "mailcomponent/FileByteSource.h"
+#include "mailcomponent/WindowsCredentials.h"
 
 namespace qel::mailcomponent {
 
@@ -88,6 +91,15 @@ std::string machineDomain()
     return domain.find('.') != std::string::npos && mail::isEhloDomain(domain) ? domain : std::string();
 }
 
+// A text's UTF-8 straight into `out`, leaving no other copy of it behind.
+void appendUtf8(const wchar_t* text, UINT length, mail::SecretText& out)
+{
+    const int size = length ? WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), nullptr, 0, nullptr, nullptr) : 0;
+    if (size > 0)
+        WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), out.extend(static_cast<std::size_t>(size)), size,
+                            nullptr, nullptr);
+}
+
 std::string ascii(const std::u16string& text)
 {
     return std::string(text.begin(), text.end()); // only after validate(): addresses are ASCII
@@ -102,8 +114,10 @@ HRESULT SmtpMail::store(Variant& field, const VARIANT& value)
 
 HRESULT SmtpMail::Reset()
 {
-    for (Variant* field : {&bodyFormat_, &mailServer_, &subject_, &bodyText_, &from_, &fromAddr_, &domain_})
+    for (Variant* field : {&bodyFormat_, &mailServer_, &subject_, &bodyText_, &from_, &fromAddr_, &domain_, &userName_})
         *field = Variant();
+    password_.clear();
+    errorDetail_.clear();
     timeoutSeconds_ = kTimeoutSeconds;
     finalReplySeconds_ = kFinalReplySeconds;
     recipients_.clear();
@@ -142,6 +156,34 @@ HRESULT SmtpMail::put_FinalReplyTimeout(VARIANT value)
     return putSeconds(finalReplySeconds_, value, 86400);
 }
 
+HRESULT SmtpMail::put_Password(VARIANT value)
+{
+    return guarded(kSource, IID__SmtpMail, [&] {
+        password_.clear();
+        const VARIANT* given = &value;
+        while (given->vt == (VT_VARIANT | VT_BYREF) && given->pvarVal)
+            given = given->pvarVal;
+        if (given->vt == VT_BSTR || given->vt == (VT_BSTR | VT_BYREF)) {
+            const BSTR text = given->vt == VT_BSTR ? given->bstrVal : *given->pbstrVal;
+            return appendUtf8(text, SysStringLen(text), password_);
+        }
+        if (given->vt == VT_EMPTY || given->vt == VT_NULL)
+            return;
+        Variant converted; // a number, say: its text is wiped with it
+        if (FAILED(VariantChangeType(converted.receive(), given, 0, VT_BSTR)))
+            raise(ErrorNumber::TypeMismatch);
+        appendUtf8(converted.get().bstrVal, SysStringLen(converted.get().bstrVal), password_);
+        mail::wipe(converted.get().bstrVal, SysStringByteLen(converted.get().bstrVal));
+    });
+}
+
+HRESULT SmtpMail::get_ErrorDetail(VARIANT* value)
+{
+    if (!value)
+        return E_POINTER;
+    return guarded(kSource, IID__SmtpMail, [&] { Variant::ofText(utf16FromUtf8(errorDetail_)).release(value); });
+}
+
 HRESULT SmtpMail::AddRecipient(VARIANT address, VARIANT name, VARIANT, VARIANT* result)
 {
     if (!result)
@@ -178,6 +220,7 @@ HRESULT SmtpMail::Send(VARIANT* result)
         message.body = automation::textOf(bodyText_.get());
         message.attachments = attachments_;
 
+        errorDetail_.clear();
         mail::ServerAddress server;
         mail::MailCode code = mail::parseServer(automation::textOf(mailServer_.get()), server);
         if (code == mail::Sent)
@@ -202,6 +245,17 @@ HRESULT SmtpMail::Send(VARIANT* result)
         mail::Envelope envelope{ascii(message.from.address), {}};
         for (const mail::MailAddress& recipient : message.to)
             envelope.to.push_back(ascii(recipient.address));
+        // The properties' account, else the one stored for this server.
+        mail::Credentials credentials;
+        const std::u16string user = automation::textOf(userName_.get());
+        if (!user.empty()) {
+            credentials.user.append(utf8FromUtf16(user));
+            credentials.password.append(password_.view());
+        } else {
+            WindowsCredentials().read(mail::credentialTarget(server.host, server.port), credentials);
+        }
+        options.credentials = &credentials;
+        options.detail = &errorDetail_;
         WinsockTransport transport;
         answer(mail::deliver(transport, server, envelope, data, options), result);
     });

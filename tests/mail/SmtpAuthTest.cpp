@@ -26,9 +26,9 @@ TEST(SmtpAuthTest, ReadsWhatEhloOffers)
     const std::vector<Case> cases{
         {{"mail.example.com", "PIPELINING", "STARTTLS", "AUTH LOGIN PLAIN"}, true, true, true, true, AuthMechanism::Plain},
         {{"mail.example.com", "auth login"}, false, true, false, true, AuthMechanism::Login},
-        {{"AUTH=LOGIN"}, false, true, false, true, AuthMechanism::Login},
-        {{"AUTH CRAM-MD5 XOAUTH2", "STARTTLSX", "X-PLAIN"}, false, true, false, false, AuthMechanism::None},
-        {{"SIZE 1000", "8BITMIME"}, false, false, false, false, AuthMechanism::None},
+        {{"AUTH PLAIN", "AUTH=LOGIN"}, false, true, false, true, AuthMechanism::Login},
+        {{"mail.example.com", "AUTH CRAM-MD5 XOAUTH2", "STARTTLSX", "X-PLAIN"}, false, true, false, false, AuthMechanism::None},
+        {{"STARTTLS", "SIZE 1000", "8BITMIME"}, false, false, false, false, AuthMechanism::None},
     };
     for (const Case& c : cases) {
         const ServerCapabilities offered = capabilitiesOf(c.lines);
@@ -124,8 +124,9 @@ TEST(SmtpAuthTest, SecretsAreWipedWhereTheyLay)
     SecretText target(std::move(source));
     EXPECT_EQ(target.view(), "short");
     EXPECT_TRUE(source.empty()); // NOLINT: moved-from state is part of the contract
-    if (shortBytes != target.view().data()) // held inside the object, so copied: the original must be gone
+    if (shortBytes != target.view().data()) { // held inside the object, so copied: the original must be gone
         EXPECT_EQ(std::string(shortBytes, 5), std::string(5, '\0'));
+    }
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "mail/SmtpSession.h"
+#include "mail/SmtpAuth.h"
 
 namespace qel::mail {
 namespace {
@@ -44,7 +45,15 @@ public:
         replies_.pop_front();
         return Sent;
     }
+    MailCode startTls(Deadline) override
+    {
+        sent += "<TLS>";
+        return tlsResult;
+    }
+    std::string failureDetail() const override { return tlsDetail; }
     MailCode connectResult = Sent;
+    MailCode tlsResult = Sent;
+    std::string tlsDetail;
     bool trickle = false;
     std::string connectedTo;
     std::string sent;
@@ -239,6 +248,88 @@ TEST(SmtpSessionTest, ServerNames)
     EXPECT_EQ(parse(u"host:99999", a), CannotConnect);
     EXPECT_EQ(parse(u"host:x", a), CannotConnect);
     EXPECT_EQ(parse(u"h\u00F6st", a), HostNotResolved);
+}
+
+// TLS and authentication: what goes out, in order, for each server
+// behaviour, with its code and the words of the detail. "<TLS>" marks the
+// handshake; nothing after a failed or refused one may go out.
+TEST(SmtpSessionTest, SecureDialogues)
+{
+    struct Case {
+        const char* name;
+        std::u16string_view server;
+        bool account;
+        std::deque<std::string> replies;
+        MailCode tls;
+        MailCode expected;
+        std::string sent;
+        std::string detail;
+    };
+    const std::string tail = "MAIL FROM:<me@example.com> SIZE=6\r\nRCPT TO:<gateway@example.com>\r\n"
+                             "RCPT TO:<copy@example.com>\r\nDATA\r\nbody\r\n.\r\nQUIT\r\n";
+    const std::deque<std::string> accepting{"250 ok\r\n", "250 ok\r\n", "250 ok\r\n", "354 go\r\n", "250 queued\r\n",
+                                            "221 bye\r\n"};
+    const auto then = [&](std::deque<std::string> first) {
+        first.insert(first.end(), accepting.begin(), accepting.end());
+        return first;
+    };
+    const std::string plainAuth = "AUTH PLAIN AGRpc3BhdGNoAGNvcnJlY3QgaG9yc2U=\r\n";
+    const std::vector<Case> cases{
+        {"STARTTLS, then PLAIN", u"mail.example.com:587", true,
+         then({"220 hi\r\n", "250-hi\r\n250 STARTTLS\r\n", "220 go\r\n", "250-hi\r\n250-AUTH LOGIN PLAIN\r\n250 SIZE\r\n",
+               "235 ok\r\n"}),
+         Sent, Sent, "EHLO client\r\nSTARTTLS\r\n<TLS>EHLO client\r\n" + plainAuth + tail, ""},
+        {"implicit TLS, then LOGIN", u"smtps://mail.example.com", true,
+         then({"220 hi\r\n", "250-hi\r\n250-AUTH LOGIN\r\n250 SIZE\r\n", "334 VXNlcm5hbWU6\r\n", "334 UGFzc3dvcmQ6\r\n",
+               "235 ok\r\n"}),
+         Sent, Sent, "<TLS>EHLO client\r\nAUTH LOGIN\r\nZGlzcGF0Y2g=\r\nY29ycmVjdCBob3JzZQ==\r\n" + tail, ""},
+        {"a forged reply behind the 220 is not read", u"starttls://mail.example.com:2525", false,
+         then({"220 hi\r\n", "250-hi\r\n250 STARTTLS\r\n", "220 go\r\n554 forged\r\n", "250-hi\r\n250 SIZE\r\n"}), Sent,
+         Sent, "EHLO client\r\nSTARTTLS\r\n<TLS>EHLO client\r\n" + tail, ""},
+        {"STARTTLS not offered", u"mail.example.com:587", false, {"220 hi\r\n", "250-hi\r\n250 AUTH PLAIN\r\n"}, Sent,
+         UnexpectedReply, "EHLO client\r\n", "does not offer STARTTLS"},
+        {"EHLO refused where STARTTLS is required: no HELO", u"mail.example.com:587", false, {"220 hi\r\n", "502 no\r\n"},
+         Sent, ConversationRefused, "EHLO client\r\nQUIT\r\n", "502 no"},
+        {"STARTTLS refused", u"mail.example.com:587", false, {"220 hi\r\n", "250-hi\r\n250 STARTTLS\r\n", "454 not now\r\n"},
+         Sent, UnexpectedReply, "EHLO client\r\nSTARTTLS\r\n", "454 not now"},
+        {"handshake or certificate refused", u"mail.example.com:587", true, {"220 hi\r\n", "250-hi\r\n250 STARTTLS\r\n",
+         "220 go\r\n"}, CannotConnect, CannotConnect, "EHLO client\r\nSTARTTLS\r\n<TLS>", "transport says why"},
+        {"implicit TLS refused", u"mail.example.com:465", false, {}, CannotConnect, CannotConnect, "<TLS>", "transport says why"},
+        {"wrong password", u"mail.example.com:587", true, {"220 hi\r\n", "250-hi\r\n250 STARTTLS\r\n", "220 go\r\n",
+         "250-hi\r\n250 AUTH PLAIN\r\n", "535 5.7.8 Authentication credentials invalid\r\n", "221 bye\r\n"}, Sent,
+         AuthenticationFailed, "EHLO client\r\nSTARTTLS\r\n<TLS>EHLO client\r\n" + plainAuth + "QUIT\r\n",
+         "535 5.7.8 Authentication credentials invalid"},
+        {"no mechanism in common", u"mail.example.com:465", true, {"220 hi\r\n", "250-hi\r\n250 AUTH CRAM-MD5\r\n", "221 bye\r\n"},
+         Sent, AuthModeNotSupported, "<TLS>EHLO client\r\nQUIT\r\n", "neither AUTH PLAIN nor AUTH LOGIN"},
+        {"no AUTH at all", u"mail.example.com:465", true, {"220 hi\r\n", "250 hi\r\n", "221 bye\r\n"}, Sent,
+         AuthModeNotSupported, "<TLS>EHLO client\r\nQUIT\r\n", "no authentication"},
+        {"a malformed challenge", u"mail.example.com:465", true, {"220 hi\r\n", "250-hi\r\n250 AUTH LOGIN\r\n",
+         "334 ?\r\n", "221 bye\r\n"}, Sent, AuthProtocolError, "<TLS>EHLO client\r\nAUTH LOGIN\r\nQUIT\r\n", "334 ?"},
+        {"an account on a plain connection", u"mail.example.com", true, {"220 hi\r\n"}, Sent, AuthModeNotSupported, "",
+         "only over TLS"},
+    };
+    Credentials dispatch;
+    dispatch.user.append("dispatch");
+    dispatch.password.append("correct horse");
+    for (const Case& c : cases) {
+        ScriptedServer server(c.replies);
+        server.tlsResult = c.tls;
+        server.tlsDetail = c.tls == Sent ? "" : "transport says why";
+        ServerAddress address;
+        ASSERT_EQ(parseServer(c.server, address), Sent);
+        DeliveryOptions options = clientOptions();
+        std::string detail = "left from before";
+        options.detail = &detail;
+        options.credentials = c.account ? &dispatch : nullptr;
+        TextData data("body\r\n");
+        EXPECT_EQ(deliver(server, address, kEnvelope, data, options), c.expected) << c.name;
+        EXPECT_EQ(server.sent, c.sent) << c.name;
+        if (c.detail.empty())
+            EXPECT_EQ(detail, "") << c.name;
+        else
+            EXPECT_NE(detail.find(c.detail), std::string::npos) << c.name << ": " << detail;
+        EXPECT_EQ(server.connectedTo.empty(), c.sent.empty()) << c.name;
+    }
 }
 
 TEST(SmtpSessionTest, ServerTextChoosesTheSecurity)
