@@ -119,8 +119,10 @@ public:
         if (const MailCode status = replies_.read(code_, deadline, &lines); status != Sent)
             return status;
         lastReply_ = std::to_string(code_);
-        for (const std::string& line : lines)
-            lastReply_ += " " + line.substr(0, kMaxDetail);
+        for (const std::string& line : lines) {
+            lastReply_ += ' ';
+            lastReply_.append(line, 0, kMaxDetail);
+        }
         lastReply_.resize(std::min(lastReply_.size(), kMaxDetail));
         if (text)
             text->insert(text->end(), lines.begin(), lines.end());

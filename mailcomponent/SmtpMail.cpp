@@ -160,7 +160,7 @@ HRESULT SmtpMail::put_Password(VARIANT value)
 {
     return guarded(kSource, IID__SmtpMail, [&] {
         password_.clear();
-        const VARIANT* given = &value;
+        VARIANT* given = &value;
         while (given->vt == (VT_VARIANT | VT_BYREF) && given->pvarVal)
             given = given->pvarVal;
         if (given->vt == VT_BSTR || given->vt == (VT_BSTR | VT_BYREF)) {

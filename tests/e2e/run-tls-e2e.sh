@@ -45,9 +45,7 @@ picture=$work/harbour.jpg
 "$python" -c "import sys,os; open(sys.argv[1],'wb').write(b'\xff\xd8\xff\xe0\x00\x10JFIF\x00' + os.urandom(5000) + b'\xff\xd9')" "$picture"
 
 start submission 587
-submission_log=$log
 start implicit-login 465
-implicit_log=$log
 
 # The administrator's step, once per server: piped in, and as an argument.
 echo "correct horse" | run "$build/mailcomponent/qel-smtp-credential.exe" store localhost:587 dispatch | tr -d '\r' ||
@@ -67,7 +65,7 @@ submit() {
     "$python" "$here/check_mail.py" "$work/$mode/001.eml" "$work/translated.txt" "$picture" gateway@example.com \
         "Qel Dispatch" dispatch@example.com "$root/scripts/wine-run" "$bits" "$prefix" "$build/gateway/qel-gateway-read.exe" \
         >"$work/$mode.check" || { cat "$work/$mode.check"; fail "$server: the received mail"; }
-    grep -qx "AUTH $mechanism \*\*\*\*\*\*\*\*" "$work/$mode/commands.log" || fail "$server: no AUTH $mechanism"
+    grep -qxE "AUTH $mechanism( \*+)?" "$work/$mode/commands.log" || fail "$server: no AUTH $mechanism"
     echo "$server: delivered and checked; $(verbs "$work/$mode/commands.log"); $(cat "$work/$mode/tls" 2>/dev/null)"
 }
 submit localhost:587 submission PLAIN
@@ -90,8 +88,8 @@ refuse() {
     grep -qiE "$detail" <<<"$got_detail" || fail "$name: detail '$got_detail' does not say /$detail/"
     [ "$got_verbs" = "$verbs_wanted" ] || fail "$name: the server saw '$got_verbs', not '$verbs_wanted'"
 }
-: >"$submission_log"
-refuse wrong-password localhost:587 24 '535' "$submission_log" "ehlo starttls ehlo auth" dispatch "wrong horse"
+start wrong-password
+refuse wrong-password "starttls://localhost:$port" 24 '535' "$log" "ehlo starttls ehlo auth" dispatch "wrong horse"
 start no-common-mechanism
 refuse no-common-mechanism "starttls://localhost:$port" 25 'PLAIN|LOGIN' "$log" "ehlo starttls ehlo" dispatch "correct horse"
 start no-starttls

@@ -33,6 +33,7 @@ USER, PASSWORD = b"dispatch", b"correct horse"
 # mode: (certificate, implicit TLS, STARTTLS offered, mechanisms left out, AUTH required)
 MODES = {
     "submission": ("localhost", False, True, [], True),
+    "wrong-password": ("localhost", False, True, [], True),
     "implicit-login": ("localhost", True, False, ["PLAIN"], True),
     "open-starttls": ("localhost", False, True, [], False),
     "no-starttls": (None, False, False, [], False),
@@ -144,7 +145,8 @@ class TlsMailbox(Mailbox):
 
 def authenticate(server, session, envelope, mechanism, auth_data):
     ok = isinstance(auth_data, LoginPassword) and auth_data.login == USER and auth_data.password == PASSWORD
-    return AuthResult(success=ok)
+    # handled=False: aiosmtpd then answers the refusal itself (535).
+    return AuthResult(success=ok, handled=False)
 
 
 class OtherMechanismOnly(TlsMailbox):

@@ -279,7 +279,7 @@ TEST_F(SchannelStreamTest, RefusalsEndTheHandshakeWithNothingSentAfterIt)
         {"alert", SEC_E_ILLEGAL_MESSAGE, SP_PROT_TLS1_2_CLIENT, true, mail::CannotConnect, "handshake failed"},
     };
     for (const Case& c : cases) {
-        script_ = Script{c.finalHandshake, c.protocol, c.certificateGood};
+        script_ = Script{c.finalHandshake, c.protocol, c.certificateGood, {}, 0};
         ScriptedChannel channel;
         SchannelStream tls(channel, table_, check);
         channel.arrivals = {"S1;", "S2;"};
