@@ -138,6 +138,18 @@ fault ehlo-domain "127.0.0.1:$port" "code 0" "" 2 600 gw.example.org
 sessions=$(ls "$dir" | wc -l)
 fault bad-domain "127.0.0.1:$port" "code 5" "" 2 600 "gw.example.org RCPT"
 [ "$(ls "$dir" | wc -l)" = "$sessions" ] || fail "a Domain with a blank reached the server"
+# Memory of a picture send does not grow with the picture: 24 MiB here (the
+# full 200 MiB figure comes from scripts/mail-send-figures.sh), less than 16 MiB more.
+big=$work/big.jpg
+/usr/bin/python3 -c "import sys,os; open(sys.argv[1],'wb').write(b'\xff\xd8\xff\xe0\x00\x10JFIF\x00' + os.urandom(24 << 20) + b'\xff\xd9')" "$big"
+start_scripted
+measured=$(run "$build/bench/qel_mail_send_bench.exe" "127.0.0.1:$port" "$(windows_path "$big")" | tr -d '\r')
+echo "24 MiB picture: $measured"
+for _ in $(seq 100); do [ -n "$(last_session)" ] && break; sleep 0.1; done
+[[ $measured =~ growth-kib\ (-?[0-9]+)\ result\ 0$ ]] && [ "${BASH_REMATCH[1]}" -lt 16384 ] ||
+    fail "a 24 MiB picture: $measured"
+[ "$(last_session | /usr/bin/python3 -c 'import json,sys; print(json.load(sys.stdin)["message"]["attachments"][0]["sha256"])')" = \
+  "$(sha256sum "$big" | cut -d" " -f1)" ] || fail "the 24 MiB picture did not arrive intact"
 # A path with NUL or a control character is refused before anything is opened.
 picture_argument=$(windows_path "$picture") fault control-in-path "127.0.0.1:$port" "code 10 10 0"
 
