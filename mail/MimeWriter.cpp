@@ -21,6 +21,24 @@ bool hasLineBreakOrNul(std::u16string_view text)
     return std::any_of(text.begin(), text.end(), [](char16_t c) { return c == u'\r' || c == u'\n' || c == 0; });
 }
 
+bool hasLoneSurrogate(std::u16string_view text)
+{
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] >= 0xD800 && text[i] <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF)
+            ++i;
+        else if (text[i] >= 0xD800 && text[i] <= 0xDFFF)
+            return true;
+    }
+    return false;
+}
+
+// A header value must read back as given: one that cannot be written in UTF-8,
+// or could end the header, is refused.
+bool unfitForHeader(std::u16string_view text)
+{
+    return hasLineBreakOrNul(text) || hasLoneSurrogate(text);
+}
+
 // An address goes into "MAIL FROM:<...>" and "RCPT TO:<...>" as it is: only
 // printable ASCII without blanks, brackets or quoting characters, so it can
 // neither end the command nor add parameters to it.
@@ -86,9 +104,12 @@ std::string encodedWords(std::u16string_view text)
     return out;
 }
 
+// Plain text only where a reader takes it back unchanged: nothing that looks
+// like an encoded word, no blank at either end.
 std::string headerText(std::u16string_view text, std::size_t roomOnLine)
 {
-    if (isAsciiPrintable(text) && text.size() <= roomOnLine)
+    if (isAsciiPrintable(text) && text.size() <= roomOnLine && text.find(u"=?") == std::u16string_view::npos
+        && (text.empty() || (text.front() != u' ' && text.back() != u' ')))
         return std::string(text.begin(), text.end());
     return encodedWords(text);
 }
@@ -140,14 +161,14 @@ const std::string kTextPartHeaders = "Content-Type: text/plain; charset=UTF-8\r\
 
 MailCode validate(const OutgoingMail& mail)
 {
-    if (!isSafeAddress(mail.from.address) || hasLineBreakOrNul(mail.from.name))
+    if (!isSafeAddress(mail.from.address) || unfitForHeader(mail.from.name))
         return SenderRejected;
     if (mail.to.empty())
         return RecipientRejected;
     for (const MailAddress& recipient : mail.to)
-        if (!isSafeAddress(recipient.address) || hasLineBreakOrNul(recipient.name))
+        if (!isSafeAddress(recipient.address) || unfitForHeader(recipient.name))
             return RecipientRejected;
-    if (hasLineBreakOrNul(mail.subject))
+    if (unfitForHeader(mail.subject))
         return MessageNotFormed;
     return Sent;
 }

@@ -243,6 +243,11 @@ MailCode parseServer(std::u16string_view server, ServerAddress& out)
     }
     if (out.host.empty())
         return NoServer;
+    // Names, IPv4 and IPv6 addresses (with a zone) are made of these alone.
+    if (!std::all_of(out.host.begin(), out.host.end(), [](char c) {
+            return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '.' || c == ':' || c == '%' || c == '_';
+        }))
+        return HostNotResolved;
     if (out.port.empty() || out.port.size() > 5 || !std::all_of(out.port.begin(), out.port.end(), ::isdigit)
         || std::stoi(out.port) == 0 || std::stoi(out.port) > 65535)
         return CannotConnect;
