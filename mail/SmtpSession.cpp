@@ -218,6 +218,7 @@ MailCode parseServer(std::u16string_view server, ServerAddress& out)
             && std::equal(s.prefix.begin(), s.prefix.end(), text.begin(), [](char a, char b) { return a == std::tolower(static_cast<unsigned char>(b)); })) {
             scheme = &s;
             text.erase(0, s.prefix.size());
+            break;
         }
     if (text.empty())
         return NoServer;

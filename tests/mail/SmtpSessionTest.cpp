@@ -360,6 +360,7 @@ TEST(SmtpSessionTest, ServerTextChoosesTheSecurity)
     ServerAddress a;
     EXPECT_EQ(parseServer(u"smtps://", a), NoServer);
     EXPECT_EQ(parseServer(u"smtps://:465", a), NoServer);
+    EXPECT_NE(parseServer(u"smtp://smtps://mail.example.com", a), Sent);
 }
 
 } // namespace
