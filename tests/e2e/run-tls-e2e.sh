@@ -44,6 +44,9 @@ run regsvr32 /s "$build/mailcomponent/QelSmtp.dll" || fail "registering the mail
 picture=$work/harbour.jpg
 "$python" -c "import sys,os; open(sys.argv[1],'wb').write(b'\xff\xd8\xff\xe0\x00\x10JFIF\x00' + os.urandom(5000) + b'\xff\xd9')" "$picture"
 
+answer=$(run cscript //nologo "$(windows_path "$here/tls_faults.vbs")" properties | tr -d '\r')
+[ "$answer" = "properties ok" ] || fail "the account members: $answer"
+
 start submission 587
 start implicit-login 465
 
