@@ -4,6 +4,7 @@
 // is longer than 78 characters (998 for one that carries an address), every
 // header unfolds and decodes back to the value given, and the body and the
 // attachment decode to what went in.
+#include <cstdio>
 #include <cstdlib>
 #include <string_view>
 
@@ -17,11 +18,15 @@ namespace {
 
 using namespace qel::mail;
 
-void check(bool condition)
+// Names the broken expectation before stopping.
+void expect(bool condition, int line)
 {
-    if (!condition)
+    if (!condition) {
+        std::fprintf(stderr, "MimeComposeFuzz.cpp:%d: expectation broken\n", line);
         std::abort();
+    }
 }
+#define check(condition) expect(condition, __LINE__)
 
 std::string decodeBase64(std::string_view text)
 {

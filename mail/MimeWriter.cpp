@@ -197,8 +197,13 @@ std::string messageHead(const OutgoingMail& mail, const std::string& date, const
 std::string attachmentHead(const Attachment& attachment, const std::string& boundary)
 {
     const std::string name = safeFileName(attachment.fileName);
-    return "--" + boundary + "\r\nContent-Type: " + contentTypeOf(name) + "; name=\"" + name
-        + "\"\r\nContent-Transfer-Encoding: base64\r\nContent-Disposition: attachment; filename=\"" + name + "\"\r\n\r\n";
+    // A parameter goes on a line of its own when the line would be too long.
+    const auto header = [](const std::string& head, const std::string& parameter) {
+        return head + (head.size() + 2 + parameter.size() > 78 ? ";\r\n " : "; ") + parameter + "\r\n";
+    };
+    return "--" + boundary + "\r\n" + header("Content-Type: " + contentTypeOf(name), "name=\"" + name + "\"")
+        + "Content-Transfer-Encoding: base64\r\n" + header("Content-Disposition: attachment", "filename=\"" + name + "\"")
+        + "\r\n";
 }
 
 std::string messageTail(const OutgoingMail& mail, const std::string& boundary)
