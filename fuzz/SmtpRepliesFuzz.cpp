@@ -2,6 +2,7 @@
 // code of its table and reads nothing beyond what arrived.
 #include <cstdlib>
 
+#include "mail/MessageStream.h"
 #include "mail/SmtpSession.h"
 
 namespace {
@@ -12,9 +13,9 @@ using namespace qel::mail;
 class FuzzedServer : public SmtpTransport {
 public:
     FuzzedServer(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
-    MailCode connect(const std::string&, const std::string&) override { return Sent; }
-    MailCode send(std::string_view) override { return Sent; }
-    MailCode receive(std::string& into) override
+    MailCode connect(const std::string&, const std::string&, Deadline, Deadline) override { return Sent; }
+    MailCode send(std::string_view, Deadline) override { return Sent; }
+    MailCode receive(std::string& into, Deadline) override
     {
         if (offset_ >= size_)
             return (size_ & 1) ? NoReplyInTime : ConnectionDropped;
@@ -35,10 +36,15 @@ private:
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     FuzzedServer server(data, size);
-    const Envelope envelope{"client", "me@example.com", {"a@example.com", "b@example.com"}};
-    const MailCode code = deliver(server, ServerAddress{"host", "25"}, envelope, "x\r\n.\r\n");
+    const Envelope envelope{"me@example.com", {"a@example.com", "b@example.com"}};
+    OutgoingMail mail;
+    MessageStream message(mail, "d", "id", "b");
+    DeliveryOptions options;
+    options.domain = "client";
+    const MailCode code = deliver(server, ServerAddress{"host", "25"}, envelope, message, options);
     switch (code) {
     case Sent: case SenderRejected: case RecipientRejected: case ConnectionDropped: case UnexpectedReply: case NoReplyInTime:
+    case ConversationRefused: case MessageNotFormed:
         return 0;
     default:
         std::abort();

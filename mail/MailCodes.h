@@ -6,6 +6,7 @@ namespace qel::mail {
 enum MailCode : int {
     Sent = 0,
     MessageNotFormed = 4,
+    ConversationRefused = 5,
     SenderRejected = 7,
     RecipientRejected = 8,
     CannotConnect = 9,
@@ -15,7 +16,12 @@ enum MailCode : int {
     ConnectionDropped = 16,
     HostNotResolved = 17,
     UnexpectedReply = 18,
+    ThreadNotCreated = 19,
+    ResolveTimedOut = 21,
     ConnectTimedOut = 22,
+    AuthenticationFailed = 24,
+    AuthModeNotSupported = 25,
+    AuthProtocolError = 26,
     NoReplyInTime = 27,
 };
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "common/Utf8.h"
+#include "mail/DotStuffer.h"
 
 namespace qel::mail {
 
@@ -20,6 +21,24 @@ bool hasLineBreakOrNul(std::u16string_view text)
     return std::any_of(text.begin(), text.end(), [](char16_t c) { return c == u'\r' || c == u'\n' || c == 0; });
 }
 
+bool hasLoneSurrogate(std::u16string_view text)
+{
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] >= 0xD800 && text[i] <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF)
+            ++i;
+        else if (text[i] >= 0xD800 && text[i] <= 0xDFFF)
+            return true;
+    }
+    return false;
+}
+
+// A header value must read back as given: one that cannot be written in UTF-8,
+// or could end the header, is refused.
+bool unfitForHeader(std::u16string_view text)
+{
+    return hasLineBreakOrNul(text) || hasLoneSurrogate(text);
+}
+
 // An address goes into "MAIL FROM:<...>" and "RCPT TO:<...>" as it is: only
 // printable ASCII without blanks, brackets or quoting characters, so it can
 // neither end the command nor add parameters to it.
@@ -30,11 +49,12 @@ bool isSafeAddress(std::u16string_view address)
         && address.find_first_of(forbidden) == std::u16string_view::npos;
 }
 
-std::string base64(std::string_view bytes, bool lineBreaks)
+constexpr std::size_t kBase64LineBytes = 57; // 76 characters
+
+void appendBase64(std::string_view bytes, bool lineBreaks, std::string& out)
 {
     static constexpr char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string out;
-    out.reserve(bytes.size() / 3 * 4 + bytes.size() / 57 * 2 + 8);
+    out.reserve(out.size() + bytes.size() / 3 * 4 + bytes.size() / kBase64LineBytes * 2 + 8);
     std::size_t onLine = 0;
     for (std::size_t i = 0; i < bytes.size(); i += 3) {
         const std::size_t n = std::min<std::size_t>(3, bytes.size() - i);
@@ -55,6 +75,12 @@ std::string base64(std::string_view bytes, bool lineBreaks)
     }
     if (lineBreaks && onLine != 0)
         out += kCrLf;
+}
+
+std::string base64(std::string_view bytes, bool lineBreaks)
+{
+    std::string out;
+    appendBase64(bytes, lineBreaks, out);
     return out;
 }
 
@@ -78,9 +104,12 @@ std::string encodedWords(std::u16string_view text)
     return out;
 }
 
+// Plain text only where a reader takes it back unchanged: nothing that looks
+// like an encoded word, no blank at either end.
 std::string headerText(std::u16string_view text, std::size_t roomOnLine)
 {
-    if (isAsciiPrintable(text) && text.size() <= roomOnLine)
+    if (isAsciiPrintable(text) && text.size() <= roomOnLine && text.find(u"=?") == std::u16string_view::npos
+        && (text.empty() || (text.front() != u' ' && text.back() != u' ')))
         return std::string(text.begin(), text.end());
     return encodedWords(text);
 }
@@ -132,20 +161,20 @@ const std::string kTextPartHeaders = "Content-Type: text/plain; charset=UTF-8\r\
 
 MailCode validate(const OutgoingMail& mail)
 {
-    if (!isSafeAddress(mail.from.address) || hasLineBreakOrNul(mail.from.name))
+    if (!isSafeAddress(mail.from.address) || unfitForHeader(mail.from.name))
         return SenderRejected;
     if (mail.to.empty())
         return RecipientRejected;
     for (const MailAddress& recipient : mail.to)
-        if (!isSafeAddress(recipient.address) || hasLineBreakOrNul(recipient.name))
+        if (!isSafeAddress(recipient.address) || unfitForHeader(recipient.name))
             return RecipientRejected;
-    if (hasLineBreakOrNul(mail.subject))
+    if (unfitForHeader(mail.subject))
         return MessageNotFormed;
     return Sent;
 }
 
-std::string composeMessage(const OutgoingMail& mail, const std::string& date, const std::string& messageId,
-                           const std::string& boundary)
+std::string messageHead(const OutgoingMail& mail, const std::string& date, const std::string& messageId,
+                        const std::string& boundary)
 {
     std::string m;
     m += "Date: " + date + "\r\n";
@@ -160,36 +189,45 @@ std::string composeMessage(const OutgoingMail& mail, const std::string& date, co
     const std::string body = base64(utf8FromUtf16(mail.body), true);
     if (mail.attachments.empty())
         return m + kTextPartHeaders + "\r\n" + body;
-
     m += "Content-Type: multipart/mixed; boundary=\"" + boundary + "\"\r\n\r\n";
     m += "This is a multi-part message in MIME format.\r\n";
-    m += "--" + boundary + "\r\n" + kTextPartHeaders + "\r\n" + body;
-    for (const Attachment& attachment : mail.attachments) {
-        const std::string name = safeFileName(attachment.fileName);
-        m += "--" + boundary + "\r\n";
-        m += "Content-Type: " + contentTypeOf(name) + "; name=\"" + name + "\"\r\n";
-        m += "Content-Transfer-Encoding: base64\r\n";
-        m += "Content-Disposition: attachment; filename=\"" + name + "\"\r\n\r\n";
-        m += base64(std::string_view(reinterpret_cast<const char*>(attachment.bytes.data()), attachment.bytes.size()), true);
-    }
-    m += "--" + boundary + "--\r\n";
-    return m;
+    return m + "--" + boundary + "\r\n" + kTextPartHeaders + "\r\n" + body;
+}
+
+std::string attachmentHead(const Attachment& attachment, const std::string& boundary)
+{
+    const std::string name = safeFileName(attachment.fileName);
+    // A parameter goes on a line of its own when the line would be too long.
+    const auto header = [](const std::string& head, const std::string& parameter) {
+        return head + (head.size() + 2 + parameter.size() > 78 ? ";\r\n " : "; ") + parameter + "\r\n";
+    };
+    return "--" + boundary + "\r\n" + header("Content-Type: " + contentTypeOf(name), "name=\"" + name + "\"")
+        + "Content-Transfer-Encoding: base64\r\n" + header("Content-Disposition: attachment", "filename=\"" + name + "\"")
+        + "\r\n";
+}
+
+std::string messageTail(const OutgoingMail& mail, const std::string& boundary)
+{
+    return mail.attachments.empty() ? std::string() : "--" + boundary + "--\r\n";
+}
+
+std::uint64_t base64LinesSize(std::uint64_t bytes)
+{
+    return (bytes + 2) / 3 * 4 + (bytes + kBase64LineBytes - 1) / kBase64LineBytes * 2;
+}
+
+void appendBase64Lines(const std::uint8_t* bytes, std::size_t count, std::string& out)
+{
+    appendBase64(std::string_view(reinterpret_cast<const char*>(bytes), count), true, out);
 }
 
 std::string dotStuffed(const std::string& message)
 {
+    DotStuffer stuffer;
     std::string out;
-    out.reserve(message.size() + message.size() / 64 + 8);
-    bool lineStart = true;
-    for (char c : message) {
-        if (lineStart && c == '.')
-            out += '.';
-        out += c;
-        lineStart = c == '\n';
-    }
-    if (!out.empty() && !out.ends_with("\r\n"))
-        out += "\r\n";
-    return out + ".\r\n";
+    stuffer.add(message, out);
+    stuffer.finish(out);
+    return out;
 }
 
 } // namespace qel::mail

@@ -1,8 +1,10 @@
 #pragma once
 // One e-mail as the mail component collects it, in UTF-16 as hosts give it.
-#include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "mail/ByteSource.h"
 
 namespace qel::mail {
 
@@ -13,7 +15,7 @@ struct MailAddress {
 
 struct Attachment {
     std::u16string fileName; // without folders
-    std::vector<std::uint8_t> bytes;
+    std::shared_ptr<ByteSource> content; // read only while the message is sent
 };
 
 struct OutgoingMail {

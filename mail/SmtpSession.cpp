@@ -1,24 +1,38 @@
 #include "mail/SmtpSession.h"
 
 #include <algorithm>
+#include <cctype>
+
+#include "mail/DotStuffer.h"
+#include "mail/SmtpAuth.h"
 
 namespace qel::mail {
 
 namespace {
 
+using std::chrono::milliseconds;
+
 constexpr std::size_t kMaxLine = 4096;     // far beyond the 512 the protocol allows
 constexpr std::size_t kMaxReplyLines = 256;
+// The data may take longer than one Timeout on a slow link: each piece must
+// still go within Timeout, and all of it at no less than this rate.
+constexpr std::uint64_t kSlowestBytesPerSecond = 16 * 1024;
+// QUIT's reply only tells that the server heard it: not worth a long wait.
+constexpr milliseconds kQuitWait{2000};
+// Enough of a reply to say why; a server cannot make the detail grow without end.
+constexpr std::size_t kMaxDetail = 512;
 
 // Reads one reply (all its lines) and gives its three-digit code.
 class ReplyReader {
 public:
     explicit ReplyReader(SmtpTransport& transport) : transport_(transport) {}
 
-    MailCode read(int& code)
+    // `text` gets each line after its code and separator.
+    MailCode read(int& code, Deadline deadline, std::vector<std::string>* text = nullptr)
     {
         for (std::size_t lines = 0; lines < kMaxReplyLines; ++lines) {
             std::string line;
-            if (const MailCode status = nextLine(line); status != Sent)
+            if (const MailCode status = nextLine(line, deadline); status != Sent)
                 return status;
             if (line.size() < 3 || !std::all_of(line.begin(), line.begin() + 3, [](char c) { return c >= '0' && c <= '9'; }))
                 return UnexpectedReply;
@@ -26,6 +40,8 @@ public:
             if (lines > 0 && lineCode != code)
                 return UnexpectedReply;
             code = lineCode;
+            if (text)
+                text->push_back(line.size() > 4 ? line.substr(4) : std::string());
             if (line.size() == 3 || line[3] == ' ')
                 return Sent;
             if (line[3] != '-')
@@ -34,8 +50,11 @@ public:
         return UnexpectedReply;
     }
 
+    // Bytes already read but not yet taken as a reply.
+    void discardUnread() { buffer_.clear(); }
+
 private:
-    MailCode nextLine(std::string& line)
+    MailCode nextLine(std::string& line, Deadline deadline)
     {
         for (;;) {
             const auto end = buffer_.find('\n');
@@ -48,7 +67,9 @@ private:
             }
             if (buffer_.size() > kMaxLine)
                 return UnexpectedReply;
-            if (const MailCode status = transport_.receive(buffer_); status != Sent)
+            if (deadline.passed())
+                return NoReplyInTime;
+            if (const MailCode status = transport_.receive(buffer_, deadline); status != Sent)
                 return status;
         }
     }
@@ -56,6 +77,121 @@ private:
     SmtpTransport& transport_;
     std::string buffer_;
 };
+
+// The limit of an EHLO line "SIZE [n]": 0 when none is given.
+bool sizeLimitOf(const std::string& line, std::uint64_t& limit)
+{
+    std::string keyword = line.substr(0, line.find(' '));
+    std::transform(keyword.begin(), keyword.end(), keyword.begin(), [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    if (keyword != "SIZE")
+        return false;
+    limit = 0;
+    for (std::size_t i = 5; i < line.size() && std::isdigit(static_cast<unsigned char>(line[i])); ++i) {
+        if (limit > (UINT64_MAX - 9) / 10)
+            return true; // beyond any message
+        limit = limit * 10 + static_cast<std::uint64_t>(line[i] - '0');
+    }
+    return true;
+}
+
+class Dialogue {
+public:
+    Dialogue(SmtpTransport& transport, const DeliveryOptions& options) : transport_(transport), options_(options), replies_(transport) {}
+
+    Deadline stepDeadline() const { return Deadline::in(options_.stepTimeout); }
+
+    // Sends a command and reads its reply, both by one deadline; `refused`
+    // when the reply is not one of `expected`.
+    MailCode exchange(std::string_view command, std::initializer_list<int> expected, MailCode refused,
+                      std::vector<std::string>* text = nullptr)
+    {
+        const Deadline deadline = stepDeadline();
+        if (const MailCode status = transport_.send(command, deadline); status != Sent)
+            return status;
+        return expect(expected, refused, deadline, text);
+    }
+
+    MailCode expect(std::initializer_list<int> expected, MailCode refused, Deadline deadline,
+                    std::vector<std::string>* text = nullptr)
+    {
+        code_ = 0;
+        std::vector<std::string> lines;
+        if (const MailCode status = replies_.read(code_, deadline, &lines); status != Sent)
+            return status;
+        lastReply_ = std::to_string(code_);
+        for (const std::string& line : lines) {
+            lastReply_ += ' ';
+            lastReply_.append(line, 0, kMaxDetail);
+        }
+        lastReply_.resize(std::min(lastReply_.size(), kMaxDetail));
+        if (text)
+            text->insert(text->end(), lines.begin(), lines.end());
+        if (code_ == 552)
+            return refuseWithReply(MessageNotFormed); // RFC 1870: the message is too large
+        return std::find(expected.begin(), expected.end(), code_) != expected.end() ? Sent : refuseWithReply(refused);
+    }
+
+    int code() const { return code_; }
+
+    // Bytes the server sent before a TLS handshake are no replies.
+    void discardUnread() { replies_.discardUnread(); }
+
+    // Ends with `code` for a reason of the component's own.
+    MailCode refuse(MailCode code, std::string reason)
+    {
+        detail_ = std::move(reason);
+        return code;
+    }
+    // Ends with `code` because of the reply just read.
+    MailCode refuseWithReply(MailCode code)
+    {
+        detail_ = "the server answered: " + lastReply_;
+        return code;
+    }
+    const std::string& detail() const { return detail_; }
+
+    // Says goodbye at a command boundary: the reply awaited briefly when the
+    // server is still talking, not at all when it has stopped answering.
+    MailCode quit(MailCode outcome)
+    {
+        if (outcome == ConnectionDropped)
+            return outcome;
+        const Deadline brief = Deadline::in(std::min(kQuitWait, options_.stepTimeout));
+        if (transport_.send("QUIT\r\n", brief) == Sent && outcome != NoReplyInTime) {
+            int ignored = 0;
+            replies_.read(ignored, brief);
+        }
+        return outcome;
+    }
+
+private:
+    SmtpTransport& transport_;
+    const DeliveryOptions& options_;
+    ReplyReader replies_;
+    int code_ = 0;
+    std::string lastReply_, detail_;
+};
+
+MailCode sendData(SmtpTransport& transport, MessageData& data, const DeliveryOptions& options)
+{
+    const Deadline all = Deadline::in(options.stepTimeout + milliseconds(data.size() * 1000 / kSlowestBytesPerSecond));
+    DotStuffer stuffer;
+    std::string piece, stuffed;
+    for (;;) {
+        if (const MailCode status = data.next(piece); status != Sent)
+            return status;
+        stuffed.clear();
+        if (piece.empty())
+            stuffer.finish(stuffed);
+        else
+            stuffer.add(piece, stuffed);
+        if (const MailCode status = transport.send(stuffed, Deadline::earliest(all, Deadline::in(options.stepTimeout)));
+            status != Sent)
+            return status;
+        if (piece.empty())
+            return Sent;
+    }
+}
 
 } // namespace
 
@@ -69,9 +205,26 @@ MailCode parseServer(std::u16string_view server, ServerAddress& out)
             return HostNotResolved; // no such host name can exist
         text += static_cast<char>(c);
     }
+    struct Scheme {
+        std::string_view prefix;
+        Security security;
+        const char* port;
+    };
+    const Scheme* scheme = nullptr;
+    static constexpr Scheme kSchemes[] = {
+        {"smtp://", Security::Plain, "25"}, {"starttls://", Security::StartTls, "587"}, {"smtps://", Security::Implicit, "465"}};
+    for (const Scheme& s : kSchemes)
+        if (text.size() >= s.prefix.size()
+            && std::equal(s.prefix.begin(), s.prefix.end(), text.begin(), [](char a, char b) { return a == std::tolower(static_cast<unsigned char>(b)); })) {
+            scheme = &s;
+            text.erase(0, s.prefix.size());
+            break;
+        }
     if (text.empty())
         return NoServer;
     out = ServerAddress{};
+    if (scheme)
+        out.port = scheme->port;
     if (text.front() == '[') {
         const auto close = text.find(']');
         if (close == std::string::npos)
@@ -91,53 +244,191 @@ MailCode parseServer(std::u16string_view server, ServerAddress& out)
     }
     if (out.host.empty())
         return NoServer;
+    // Names, IPv4 and IPv6 addresses (with a zone) are made of these alone.
+    if (!std::all_of(out.host.begin(), out.host.end(), [](char c) {
+            return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '.' || c == ':' || c == '%' || c == '_';
+        }))
+        return HostNotResolved;
     if (out.port.empty() || out.port.size() > 5 || !std::all_of(out.port.begin(), out.port.end(), ::isdigit)
         || std::stoi(out.port) == 0 || std::stoi(out.port) > 65535)
         return CannotConnect;
+    out.port = std::to_string(std::stoi(out.port));
+    out.security = scheme ? scheme->security
+                 : out.port == "465" ? Security::Implicit
+                 : out.port == "587" ? Security::StartTls
+                                     : Security::Plain;
     return Sent;
 }
 
-MailCode deliver(SmtpTransport& transport, const ServerAddress& server, const Envelope& envelope,
-                 const std::string& dotStuffedData)
+bool isEhloDomain(std::string_view domain)
 {
-    if (const MailCode status = transport.connect(server.host, server.port); status != Sent)
-        return status;
-    ReplyReader replies(transport);
-    int code = 0;
-    // Sends a command and reads its reply; `refused` when the reply is not `expected`.
-    const auto exchange = [&](const std::string& command, std::initializer_list<int> expected, MailCode refused) {
-        code = 0;
-        if (const MailCode status = transport.send(command); status != Sent)
-            return status;
-        if (const MailCode status = replies.read(code); status != Sent)
-            return status;
-        return std::find(expected.begin(), expected.end(), code) != expected.end() ? Sent : refused;
-    };
+    if (domain.empty() || domain.size() > 255)
+        return false;
+    if (domain.front() == '[')
+        return domain.size() > 2 && domain.back() == ']'
+            && std::all_of(domain.begin() + 1, domain.end() - 1, [](char c) {
+                   return std::isxdigit(static_cast<unsigned char>(c)) || c == '.' || c == ':'
+                       || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+               });
+    std::size_t label = 0;
+    for (std::size_t i = 0; i <= domain.size(); ++i) {
+        if (i == domain.size() || domain[i] == '.') {
+            if (label == 0 || label > 63 || domain[i - 1] == '-' || domain[i - label] == '-')
+                return false;
+            label = 0;
+        } else if (std::isalnum(static_cast<unsigned char>(domain[i])) || domain[i] == '-') {
+            ++label;
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
 
-    if (const MailCode status = replies.read(code); status != Sent)
-        return status;
-    if (code != 220)
-        return UnexpectedReply;
-    MailCode greeting = exchange("EHLO " + envelope.heloName + "\r\n", {250}, UnexpectedReply);
-    if (greeting == UnexpectedReply && code >= 500) // an old server: say HELO instead
-        greeting = exchange("HELO " + envelope.heloName + "\r\n", {250}, UnexpectedReply);
-    if (greeting != Sent)
-        return greeting;
-    if (const MailCode status = exchange("MAIL FROM:<" + envelope.from + ">\r\n", {250}, SenderRejected); status != Sent)
-        return status;
-    for (const std::string& recipient : envelope.to)
-        if (const MailCode status = exchange("RCPT TO:<" + recipient + ">\r\n", {250, 251}, RecipientRejected); status != Sent)
+namespace {
+
+// AUTH with the mechanism chosen from what EHLO offered (after TLS).
+MailCode authenticate(Dialogue& dialogue, const std::vector<std::string>& extensions, const Credentials& credentials)
+{
+    const ServerCapabilities offered = capabilitiesOf(extensions);
+    const AuthMechanism mechanism = chooseMechanism(offered);
+    if (mechanism == AuthMechanism::None)
+        return dialogue.refuse(AuthModeNotSupported, offered.authOffered
+                                                         ? "the server offers neither AUTH PLAIN nor AUTH LOGIN"
+                                                         : "the server offers no authentication");
+    AuthExchange exchange(mechanism, credentials);
+    SecretText line = exchange.firstLine();
+    for (;;) { // AuthExchange ends every exchange within three rounds
+        std::vector<std::string> reply;
+        MailCode status = dialogue.exchange(line.view(), {235, 334}, AuthenticationFailed, &reply);
+        if (status == UnexpectedReply)
+            return dialogue.refuse(AuthProtocolError, "the server's reply to AUTH is no SMTP reply");
+        if (status != Sent && status != AuthenticationFailed)
             return status;
-    if (const MailCode status = exchange("DATA\r\n", {354}, UnexpectedReply); status != Sent)
+        status = exchange.answer(dialogue.code(), reply.empty() ? std::string() : reply.back(), line);
+        if (status != Sent)
+            return dialogue.refuseWithReply(status);
+        if (line.empty())
+            return Sent;
+    }
+}
+
+MailCode converse(Dialogue& dialogue, SmtpTransport& transport, const ServerAddress& server, const Envelope& envelope,
+                  MessageData& data, const DeliveryOptions& options)
+{
+    const std::string domain = options.domain.empty() ? transport.localAddressLiteral() : options.domain;
+    if (!isEhloDomain(domain))
+        return ConversationRefused;
+    const bool withAccount = options.credentials && options.credentials->present();
+    if (withAccount && server.security == Security::Plain)
+        return dialogue.refuse(AuthModeNotSupported, "an account is sent only over TLS: name the server host:587, "
+                                                     "host:465, starttls://host or smtps://host");
+    const Deadline resolving = Deadline::in(options.stepTimeout);
+    if (const MailCode status = transport.connect(server.host, server.port, resolving,
+                                                  Deadline::at(resolving.when() + options.stepTimeout));
+        status != Sent)
         return status;
-    if (const MailCode status = transport.send(dotStuffedData); status != Sent)
+    // Where TLS fails or is refused, nothing more is sent, not even QUIT.
+    if (server.security == Security::Implicit)
+        if (const MailCode status = transport.startTls(dialogue.stepDeadline()); status != Sent)
+            return status;
+
+    if (const MailCode status = dialogue.expect({220}, UnexpectedReply, dialogue.stepDeadline()); status != Sent)
+        return dialogue.quit(status);
+    std::vector<std::string> extensions;
+    MailCode greeting = dialogue.exchange("EHLO " + domain + "\r\n", {250}, ConversationRefused, &extensions);
+    if (greeting == ConversationRefused && dialogue.code() >= 500 && server.security != Security::StartTls) {
+        extensions.clear(); // an old server: say HELO instead
+        greeting = dialogue.exchange("HELO " + domain + "\r\n", {250}, ConversationRefused);
+    }
+    if (greeting != Sent)
+        return dialogue.quit(greeting);
+
+    if (server.security == Security::StartTls) {
+        if (!capabilitiesOf(extensions).startTls)
+            return dialogue.refuse(UnexpectedReply, "the server does not offer STARTTLS, which MailServer requires");
+        if (const MailCode status = dialogue.exchange("STARTTLS\r\n", {220}, UnexpectedReply); status != Sent)
+            return status;
+        // Anything that came behind the 220 was sent before TLS: an attacker's, not the server's.
+        dialogue.discardUnread();
+        if (const MailCode status = transport.startTls(dialogue.stepDeadline()); status != Sent)
+            return status;
+        extensions.clear();
+        if (const MailCode status = dialogue.exchange("EHLO " + domain + "\r\n", {250}, ConversationRefused, &extensions);
+            status != Sent)
+            return dialogue.quit(status);
+    }
+    if (withAccount)
+        if (const MailCode status = authenticate(dialogue, extensions, *options.credentials); status != Sent)
+            return dialogue.quit(status);
+
+    std::string sizeParameter;
+    for (std::size_t i = 1; i < extensions.size(); ++i) { // the first line greets
+        std::uint64_t limit = 0;
+        if (!sizeLimitOf(extensions[i], limit))
+            continue;
+        if (limit != 0 && data.size() > limit)
+            return dialogue.quit(dialogue.refuse(MessageNotFormed, "the message is larger than the server takes"));
+        sizeParameter = " SIZE=" + std::to_string(data.size());
+    }
+    if (const MailCode status = dialogue.exchange("MAIL FROM:<" + envelope.from + ">" + sizeParameter + "\r\n", {250},
+                                                  SenderRejected);
+        status != Sent)
+        return dialogue.quit(status);
+    for (const std::string& recipient : envelope.to)
+        if (const MailCode status = dialogue.exchange("RCPT TO:<" + recipient + ">\r\n", {250, 251}, RecipientRejected);
+            status != Sent)
+            return dialogue.quit(status);
+    if (const MailCode status = dialogue.exchange("DATA\r\n", {354}, UnexpectedReply); status != Sent)
+        return dialogue.quit(status);
+    // A failure inside the data leaves the connection to be closed without the
+    // final dot, so the server drops what it got.
+    if (const MailCode status = sendData(transport, data, options); status != Sent)
         return status;
-    if (const MailCode status = replies.read(code); status != Sent)
-        return status;
-    if (code != 250)
-        return UnexpectedReply;
-    transport.send("QUIT\r\n"); // the mail is accepted; how the server says goodbye does not matter
-    return Sent;
+    if (const MailCode status = dialogue.expect({250}, UnexpectedReply, Deadline::in(options.finalReplyTimeout));
+        status != Sent)
+        return dialogue.quit(status);
+    return dialogue.quit(Sent);
+}
+
+// Words for a failure that neither the server nor the transport explained.
+std::string plainDetail(MailCode code)
+{
+    switch (code) {
+    case NoReplyInTime:
+        return "the server did not answer in time";
+    case ConnectionDropped:
+        return "the connection was closed";
+    case HostNotResolved:
+        return "the server's name could not be resolved";
+    case ResolveTimedOut:
+        return "resolving the server's name took too long";
+    case CannotConnect:
+        return "the server could not be reached";
+    case ConnectTimedOut:
+        return "connecting to the server took too long";
+    default:
+        return {};
+    }
+}
+
+} // namespace
+
+MailCode deliver(SmtpTransport& transport, const ServerAddress& server, const Envelope& envelope, MessageData& data,
+                 const DeliveryOptions& options)
+{
+    Dialogue dialogue(transport, options);
+    const MailCode outcome = converse(dialogue, transport, server, envelope, data, options);
+    if (options.detail) {
+        options.detail->clear();
+        if (outcome != Sent) {
+            const std::string fromTransport = transport.failureDetail();
+            *options.detail = !fromTransport.empty() ? fromTransport
+                            : !dialogue.detail().empty() ? dialogue.detail()
+                                                         : plainDetail(outcome);
+        }
+    }
+    return outcome;
 }
 
 } // namespace qel::mail

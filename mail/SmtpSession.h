@@ -1,12 +1,18 @@
 #pragma once
-// The SMTP dialogue of one delivery, over any transport: greeting, EHLO (HELO
-// when refused), MAIL FROM, RCPT TO per recipient, DATA, QUIT. Every failure
-// ends as the code for what went wrong; no reply, however long or malformed,
-// is read beyond its bounds.
+// The SMTP dialogue of one delivery, over any transport: TLS first for
+// implicit TLS, greeting, EHLO (HELO when refused), STARTTLS and EHLO again
+// where it is required, AUTH when there is an account, MAIL FROM (with SIZE
+// when offered), RCPT TO per recipient, DATA, QUIT. Every step has one absolute deadline; every failure ends as the
+// code for what went wrong; no reply, however long or malformed, is read
+// beyond its bounds.
+#include <chrono>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "mail/Credentials.h"
+#include "mail/Deadline.h"
 #include "mail/MailCodes.h"
 
 namespace qel::mail {
@@ -14,30 +20,78 @@ namespace qel::mail {
 class SmtpTransport {
 public:
     virtual ~SmtpTransport() = default;
-    // HostNotResolved, CannotConnect or ConnectTimedOut when it cannot.
-    virtual MailCode connect(const std::string& host, const std::string& port) = 0;
-    virtual MailCode send(std::string_view bytes) = 0;
+    // HostNotResolved or ResolveTimedOut when the name gives no address by
+    // `resolving`; CannotConnect when every address refused, ConnectTimedOut
+    // when `connecting` passed first. `connecting` bounds all addresses together.
+    virtual MailCode connect(const std::string& host, const std::string& port, Deadline resolving,
+                             Deadline connecting) = 0;
+    // All of `bytes`, or ConnectionDropped / NoReplyInTime (the peer took none by the deadline).
+    virtual MailCode send(std::string_view bytes, Deadline deadline) = 0;
     // Appends what arrived: ConnectionDropped when the peer closed, NoReplyInTime
-    // when nothing came in time.
-    virtual MailCode receive(std::string& into) = 0;
+    // when nothing came by the deadline.
+    virtual MailCode receive(std::string& into, Deadline deadline) = 0;
+    // TLS on the open connection, the certificate checked against the host
+    // given to connect. A transport without TLS cannot.
+    virtual MailCode startTls(Deadline) { return ConnectionDropped; }
+    // Why the transport failed, in words (a TLS or certificate reason); empty when it has none.
+    virtual std::string failureDetail() const { return {}; }
+    // This end of the connection as an address literal ("[192.0.2.1]",
+    // "[IPv6:2001:db8::1]"): what EHLO says when the machine has no name.
+    virtual std::string localAddressLiteral() const { return "[127.0.0.1]"; }
 };
+
+// The data of DATA, produced piece by piece, so no whole copy of the message
+// exists at any time.
+class MessageData {
+public:
+    virtual ~MessageData() = default;
+    // Octets of the message before dot-stuffing, as SIZE (RFC 1870) declares it.
+    virtual std::uint64_t size() const = 0;
+    // Replaces `piece` with the next one; an empty piece is the end.
+    // FileNotRead when an attachment cannot be read.
+    virtual MailCode next(std::string& piece) = 0;
+};
+
+enum class Security { Plain, StartTls, Implicit };
 
 struct ServerAddress {
     std::string host;
     std::string port = "25";
+    Security security = Security::Plain;
 };
 
-// "host", "host:port", "[v6 address]:port" or a bare IPv6 address; NoServer
-// when there is no host.
+// "host", "host:port", "[v6 address]:port" or a bare IPv6 address, after an
+// optional "smtp://", "starttls://" or "smtps://" that chooses the security
+// (and the default port: 25, 587, 465). Without one, port 587 means STARTTLS
+// and 465 implicit TLS, the roles they are registered for. NoServer when
+// there is no host.
 MailCode parseServer(std::u16string_view server, ServerAddress& out);
 
+// A name EHLO can carry: a domain of letters, digits, hyphens and dots, or an
+// address literal in brackets.
+bool isEhloDomain(std::string_view domain);
+
 struct Envelope {
-    std::string heloName;
     std::string from;
     std::vector<std::string> to;
 };
 
-MailCode deliver(SmtpTransport& transport, const ServerAddress& server, const Envelope& envelope,
-                 const std::string& dotStuffedData);
+struct DeliveryOptions {
+    // Each step: resolving, connecting, each command and its reply, each piece of data.
+    std::chrono::milliseconds stepTimeout{30'000};
+    // The reply to the final dot: RFC 5321 4.5.3.2.6 asks for 10 minutes,
+    // because a server may accept the mail late; giving up sooner makes a
+    // host send it again.
+    std::chrono::milliseconds finalReplyTimeout{600'000};
+    // What EHLO carries; empty: the transport's local address literal.
+    std::string domain;
+    // The account to authenticate with, after TLS only; none when null or without a user.
+    const Credentials* credentials = nullptr;
+    // Receives why a delivery failed, in words (cleared on success), when not null.
+    std::string* detail = nullptr;
+};
+
+MailCode deliver(SmtpTransport& transport, const ServerAddress& server, const Envelope& envelope, MessageData& data,
+                 const DeliveryOptions& options);
 
 } // namespace qel::mail

@@ -3,12 +3,19 @@
 
 #include "mailcomponent/SmtpMail.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 
 #include "automation/ErrorReporting.h"
 #include "automation/VariantTerms.h"
+#include "common/Utf8.h"
+#include "mail/Credentials.h"
+#include "mail/MessageStream.h"
 #include "mail/MimeWriter.h"
 #include "mail/SmtpSession.h"
+#include "mailcomponent/FileByteSource.h"
+#include "mailcomponent/WindowsCredentials.h"
 
 namespace qel::mailcomponent {
 
@@ -22,30 +29,19 @@ bool isMissing(const VARIANT& value)
     return value.vt == VT_ERROR && value.scode == DISP_E_PARAMNOTFOUND;
 }
 
+HRESULT longInto(int number, VARIANT* value)
+{
+    if (!value)
+        return E_POINTER;
+    VariantInit(value);
+    value->vt = VT_I4;
+    value->lVal = number;
+    return S_OK;
+}
+
 void answer(mail::MailCode code, VARIANT* result)
 {
     Variant::ofInteger(static_cast<std::int16_t>(code)).release(result);
-}
-
-// The whole file, or the code of why not.
-mail::MailCode readFile(const std::u16string& path, std::vector<std::uint8_t>& bytes)
-{
-    const HANDLE file = CreateFileW(reinterpret_cast<LPCWSTR>(path.c_str()), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return mail::FileNotOpened;
-    LARGE_INTEGER size{};
-    mail::MailCode code = mail::Sent;
-    if (!GetFileSizeEx(file, &size) || size.QuadPart > 256 * 1024 * 1024) {
-        code = mail::FileNotRead;
-    } else {
-        bytes.resize(static_cast<std::size_t>(size.QuadPart));
-        DWORD read = 0;
-        if (!bytes.empty() && (!ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr) || read != bytes.size()))
-            code = mail::FileNotRead;
-    }
-    CloseHandle(file);
-    return code;
 }
 
 std::string rfc5322Date()
@@ -83,6 +79,27 @@ std::string uniqueToken()
     return text;
 }
 
+// What EHLO says unless the host set Domain: the fully qualified name when
+// the machine has one; otherwise the transport's address literal.
+std::string machineDomain()
+{
+    char name[256] = {};
+    DWORD size = sizeof name;
+    if (!GetComputerNameExA(ComputerNameDnsFullyQualified, name, &size))
+        return {};
+    const std::string domain(name, size);
+    return domain.find('.') != std::string::npos && mail::isEhloDomain(domain) ? domain : std::string();
+}
+
+// A text's UTF-8 straight into `out`, leaving no other copy of it behind.
+void appendUtf8(const wchar_t* text, UINT length, mail::SecretText& out)
+{
+    const int size = length ? WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), nullptr, 0, nullptr, nullptr) : 0;
+    if (size > 0)
+        WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), out.extend(static_cast<std::size_t>(size)), size,
+                            nullptr, nullptr);
+}
+
 std::string ascii(const std::u16string& text)
 {
     return std::string(text.begin(), text.end()); // only after validate(): addresses are ASCII
@@ -97,33 +114,74 @@ HRESULT SmtpMail::store(Variant& field, const VARIANT& value)
 
 HRESULT SmtpMail::Reset()
 {
-    for (Variant* field : {&bodyFormat_, &mailServer_, &subject_, &bodyText_, &from_, &fromAddr_})
+    for (Variant* field : {&bodyFormat_, &mailServer_, &subject_, &bodyText_, &from_, &fromAddr_, &domain_, &userName_})
         *field = Variant();
-    timeoutSeconds_ = 30;
+    password_.clear();
+    errorDetail_.clear();
+    timeoutSeconds_ = kTimeoutSeconds;
+    finalReplySeconds_ = kFinalReplySeconds;
     recipients_.clear();
     attachments_.clear();
     return S_OK;
 }
 
-HRESULT SmtpMail::get_Timeout(VARIANT* value)
-{
-    if (!value)
-        return E_POINTER;
-    VariantInit(value);
-    value->vt = VT_I4;
-    value->lVal = timeoutSeconds_;
-    return S_OK;
-}
-
-HRESULT SmtpMail::put_Timeout(VARIANT value)
+HRESULT SmtpMail::putSeconds(int& field, VARIANT value, int most)
 {
     return guarded(kSource, IID__SmtpMail, [&] {
         Variant seconds;
         if (FAILED(VariantChangeType(seconds.receive(), &value, 0, VT_I4)) || seconds.get().lVal < 1
-            || seconds.get().lVal > 3600)
+            || seconds.get().lVal > most)
             raise(ErrorNumber::InvalidArgument);
-        timeoutSeconds_ = seconds.get().lVal;
+        field = seconds.get().lVal;
     });
+}
+
+HRESULT SmtpMail::get_Timeout(VARIANT* value)
+{
+    return longInto(timeoutSeconds_, value);
+}
+
+HRESULT SmtpMail::put_Timeout(VARIANT value)
+{
+    return putSeconds(timeoutSeconds_, value, 3600);
+}
+
+HRESULT SmtpMail::get_FinalReplyTimeout(VARIANT* value)
+{
+    return longInto(finalReplySeconds_, value);
+}
+
+HRESULT SmtpMail::put_FinalReplyTimeout(VARIANT value)
+{
+    return putSeconds(finalReplySeconds_, value, 86400);
+}
+
+HRESULT SmtpMail::put_Password(VARIANT value)
+{
+    return guarded(kSource, IID__SmtpMail, [&] {
+        password_.clear();
+        VARIANT* given = &value;
+        while (given->vt == (VT_VARIANT | VT_BYREF) && given->pvarVal)
+            given = given->pvarVal;
+        if (given->vt == VT_BSTR || given->vt == (VT_BSTR | VT_BYREF)) {
+            const BSTR text = given->vt == VT_BSTR ? given->bstrVal : *given->pbstrVal;
+            return appendUtf8(text, SysStringLen(text), password_);
+        }
+        if (given->vt == VT_EMPTY || given->vt == VT_NULL)
+            return;
+        Variant converted; // a number, say: its text is wiped with it
+        if (FAILED(VariantChangeType(converted.receive(), given, 0, VT_BSTR)))
+            raise(ErrorNumber::TypeMismatch);
+        appendUtf8(converted.get().bstrVal, SysStringLen(converted.get().bstrVal), password_);
+        mail::wipe(converted.get().bstrVal, SysStringByteLen(converted.get().bstrVal));
+    });
+}
+
+HRESULT SmtpMail::get_ErrorDetail(VARIANT* value)
+{
+    if (!value)
+        return E_POINTER;
+    return guarded(kSource, IID__SmtpMail, [&] { Variant::ofText(utf16FromUtf8(errorDetail_)).release(value); });
 }
 
 HRESULT SmtpMail::AddRecipient(VARIANT address, VARIANT name, VARIANT, VARIANT* result)
@@ -142,11 +200,10 @@ HRESULT SmtpMail::AddAttachment(VARIANT path, VARIANT, VARIANT* result)
         return E_POINTER;
     return guarded(kSource, IID__SmtpMail, [&] {
         const std::u16string file = automation::textOf(path);
-        mail::Attachment attachment;
-        attachment.fileName = file.substr(file.find_last_of(u"\\/") + 1);
-        const mail::MailCode code = file.empty() ? mail::FileNotOpened : readFile(file, attachment.bytes);
+        std::shared_ptr<FileByteSource> content;
+        const mail::MailCode code = FileByteSource::open(file, content);
         if (code == mail::Sent)
-            attachments_.push_back(std::move(attachment));
+            attachments_.push_back({file.substr(file.find_last_of(u"\\/") + 1), std::move(content)});
         answer(code, result);
     });
 }
@@ -163,6 +220,7 @@ HRESULT SmtpMail::Send(VARIANT* result)
         message.body = automation::textOf(bodyText_.get());
         message.attachments = attachments_;
 
+        errorDetail_.clear();
         mail::ServerAddress server;
         mail::MailCode code = mail::parseServer(automation::textOf(mailServer_.get()), server);
         if (code == mail::Sent)
@@ -170,14 +228,36 @@ HRESULT SmtpMail::Send(VARIANT* result)
         if (code != mail::Sent)
             return answer(code, result);
 
-        const std::string host = hostName();
+        mail::DeliveryOptions options;
+        options.stepTimeout = std::chrono::seconds(timeoutSeconds_);
+        options.finalReplyTimeout = std::chrono::seconds(finalReplySeconds_);
+        const std::u16string domain = automation::textOf(domain_.get());
+        if (!domain.empty()) {
+            options.domain = ascii(domain);
+            if (std::any_of(domain.begin(), domain.end(), [](char16_t c) { return c > 0x7E; }) || !mail::isEhloDomain(options.domain))
+                return answer(mail::ConversationRefused, result);
+        } else {
+            options.domain = machineDomain();
+        }
+
         const std::string token = uniqueToken();
-        const std::string data = mail::dotStuffed(mail::composeMessage(message, rfc5322Date(), token + "@" + host, "=_qel_" + token));
-        mail::Envelope envelope{host, ascii(message.from.address), {}};
+        mail::MessageStream data(message, rfc5322Date(), token + "@" + hostName(), "=_qel_" + token);
+        mail::Envelope envelope{ascii(message.from.address), {}};
         for (const mail::MailAddress& recipient : message.to)
             envelope.to.push_back(ascii(recipient.address));
-        WinsockTransport transport(timeoutSeconds_);
-        answer(mail::deliver(transport, server, envelope, data), result);
+        // The properties' account, else the one stored for this server.
+        mail::Credentials credentials;
+        const std::u16string user = automation::textOf(userName_.get());
+        if (!user.empty()) {
+            credentials.user.append(utf8FromUtf16(user));
+            credentials.password.append(password_.view());
+        } else {
+            WindowsCredentials().read(mail::credentialTarget(server.host, server.port), credentials);
+        }
+        options.credentials = &credentials;
+        options.detail = &errorDetail_;
+        WinsockTransport transport;
+        answer(mail::deliver(transport, server, envelope, data, options), result);
     });
 }
 

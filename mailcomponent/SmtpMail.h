@@ -1,7 +1,7 @@
 #pragma once
 // The project's own mail component, registered as "EasyMail.SMTP": it
 // collects one message through properties and methods and sends it with
-// plain SMTP. AddAttachment and Send answer 0 on success and otherwise the
+// SMTP, over TLS and with an account where MailServer asks for it. AddAttachment and Send answer 0 on success and otherwise the
 // code of what went wrong (MailCodes).
 #include <vector>
 
@@ -9,6 +9,7 @@
 #include "automation/DispatchObject.h"
 #include "automation/Variant.h"
 #include "mail/OutgoingMail.h"
+#include "mail/SecretText.h"
 
 namespace qel::mailcomponent {
 
@@ -26,20 +27,33 @@ public:
     QEL_MAIL_PROPERTY(BodyText, bodyText_)
     QEL_MAIL_PROPERTY(From, from_)
     QEL_MAIL_PROPERTY(FromAddr, fromAddr_)
+    QEL_MAIL_PROPERTY(Domain, domain_)
+    QEL_MAIL_PROPERTY(UserName, userName_)
 #undef QEL_MAIL_PROPERTY
     STDMETHODIMP get_Timeout(VARIANT* value) override;
     STDMETHODIMP put_Timeout(VARIANT value) override;
+    STDMETHODIMP get_FinalReplyTimeout(VARIANT* value) override;
+    STDMETHODIMP put_FinalReplyTimeout(VARIANT value) override;
+    STDMETHODIMP put_Password(VARIANT value) override;
+    STDMETHODIMP get_ErrorDetail(VARIANT* value) override;
     STDMETHODIMP AddRecipient(VARIANT address, VARIANT name, VARIANT type, VARIANT* result) override;
     STDMETHODIMP AddAttachment(VARIANT path, VARIANT options, VARIANT* result) override;
     STDMETHODIMP Send(VARIANT* result) override;
 
 private:
     HRESULT store(automation::Variant& field, const VARIANT& value);
+    HRESULT putSeconds(int& field, VARIANT value, int most);
 
-    automation::Variant bodyFormat_, mailServer_, subject_, bodyText_, from_, fromAddr_;
-    int timeoutSeconds_ = 30;
+    static constexpr int kTimeoutSeconds = 30;
+    static constexpr int kFinalReplySeconds = 600;
+
+    automation::Variant bodyFormat_, mailServer_, subject_, bodyText_, from_, fromAddr_, domain_, userName_;
+    mail::SecretText password_; // UTF-8
+    std::string errorDetail_;   // UTF-8
+    int timeoutSeconds_ = kTimeoutSeconds;
+    int finalReplySeconds_ = kFinalReplySeconds;
     std::vector<mail::MailAddress> recipients_;
-    std::vector<mail::Attachment> attachments_;
+    std::vector<mail::Attachment> attachments_; // each holds its file open
 };
 
 } // namespace qel::mailcomponent

@@ -1,29 +1,42 @@
 #pragma once
-// SMTP over Winsock: IPv4 and IPv6, every wait bounded by the timeout.
-#include <winsock2.h>
+// SMTP over Winsock: the dialogue's transport on a WinsockConnection, with
+// TLS (SchannelStream) on the same connection once startTls succeeds.
+#include "mailcomponent/WinsockConnection.h" // Winsock before <windows.h>
+
+#include <memory>
 
 #include "mail/SmtpSession.h"
+#include "mailcomponent/ByteChannel.h"
+#include "mailcomponent/SchannelStream.h"
 
 namespace qel::mailcomponent {
 
-class WinsockTransport final : public mail::SmtpTransport {
+class WinsockTransport final : public mail::SmtpTransport, private ByteChannel {
 public:
-    explicit WinsockTransport(int timeoutSeconds);
+    WinsockTransport() = default;
     ~WinsockTransport() override;
     WinsockTransport(const WinsockTransport&) = delete;
     WinsockTransport& operator=(const WinsockTransport&) = delete;
 
-    mail::MailCode connect(const std::string& host, const std::string& port) override;
-    mail::MailCode send(std::string_view bytes) override;
-    mail::MailCode receive(std::string& into) override;
+    mail::MailCode connect(const std::string& host, const std::string& port, mail::Deadline resolving,
+                           mail::Deadline connecting) override;
+    mail::MailCode send(std::string_view bytes, mail::Deadline deadline) override;
+    mail::MailCode receive(std::string& into, mail::Deadline deadline) override;
+    // The certificate is checked against the host as given to connect.
+    mail::MailCode startTls(mail::Deadline deadline) override;
+    std::string failureDetail() const override;
+    std::string localAddressLiteral() const override { return connection_.localAddressLiteral(); }
 
 private:
-    // True when the socket is ready within the timeout.
-    bool wait(bool forWriting);
+    mail::MailCode sendRaw(std::string_view bytes, mail::Deadline deadline) override { return connection_.send(bytes, deadline); }
+    mail::MailCode receiveRaw(std::string& into, mail::Deadline deadline) override
+    {
+        return connection_.receive(into, deadline);
+    }
 
-    bool started_ = false;
-    SOCKET socket_ = INVALID_SOCKET;
-    int timeoutMs_;
+    WinsockConnection connection_;
+    std::string host_;
+    std::unique_ptr<SchannelStream> tls_; // after connection_: it goes first
 };
 
 } // namespace qel::mailcomponent

@@ -27,6 +27,8 @@ packages=(
     g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64
     mingw-w64-tools libwine-dev
     wine wine64 wine32:i386
+    # Wine's Schannel is GnuTLS underneath, only recommended by Wine's packages.
+    libgnutls30 libgnutls30:i386
     python3-aiosmtpd python3-cryptography openssl
     wixl msitools gir1.2-libmsi-1.0 python3-gi osslsigncode zip unzip
 )

@@ -1,5 +1,10 @@
 ' Sends a picture message to two phones through the e-mail gateway.
 '   cscript //nologo SendPictureMessage.vbs SMTP-SERVER[:PORT] GATEWAY-MAILBOX PICTURE.jpg
+' Through a mail service: submission on port 587 (STARTTLS) with the account
+' stored once by the administrator, so no password sits in this script:
+'   cmdkey /generic:QelSmtp/smtp.example.com:587 /user:dispatch@example.com /pass:...
+'   (under Wine: qel-smtp-credential store smtp.example.com:587 dispatch@example.com)
+'   cscript //nologo SendPictureMessage.vbs smtp.example.com:587 gateway@example.com harbour.jpg
 Option Explicit
 
 If WScript.Arguments.Count < 3 Then

@@ -1,7 +1,8 @@
 ' Faults through the real mail component, each with its code:
-'   cscript faults.vbs CASE SERVER PICTURE
+'   cscript faults.vbs CASE SERVER PICTURE [TIMEOUT [FINAL-REPLY-TIMEOUT [DOMAIN]]]
 ' CASE names what the server (or the input) does wrong; the script sends one
-' message and prints "code N" (the component's answer) for the runner.
+' message and prints "code N" (the component's answer) and "seconds S" (how
+' long Send took) for the runner.
 Option Explicit
 Dim kind : kind = WScript.Arguments(0)
 Dim server : server = WScript.Arguments(1)
@@ -25,6 +26,9 @@ End If
 
 Dim mail : Set mail = CreateObject("EasyMail.SMTP")
 mail.Timeout = 2
+If WScript.Arguments.Count > 3 Then mail.Timeout = CInt(WScript.Arguments(3))
+If WScript.Arguments.Count > 4 Then mail.FinalReplyTimeout = CInt(WScript.Arguments(4))
+If WScript.Arguments.Count > 5 Then mail.Domain = WScript.Arguments(5)
 mail.MailServer = server
 mail.Subject = "fault"
 mail.BodyText = "body"
@@ -35,4 +39,14 @@ If kind = "missing-attachment" Then
     WScript.Echo "code " & mail.AddAttachment("Z:\nonexistent\missing.jpg", 0)
     WScript.Quit 0
 End If
-WScript.Echo "code " & mail.Send()
+If kind = "control-in-path" Then
+    ' PICTURE exists: cut at the NUL it would be opened, so it must not be.
+    WScript.Echo "code " & mail.AddAttachment(picture & Chr(0) & ".jpg", 0) & " " & _
+        mail.AddAttachment(picture & Chr(9), 0) & " " & mail.AddAttachment(picture, 0)
+    WScript.Quit 0
+End If
+If picture <> "x" Then mail.AddAttachment picture, 0
+Dim started : started = Timer
+Dim code : code = mail.Send()
+WScript.Echo "code " & code
+WScript.Echo "seconds " & Round(Timer - started, 2)

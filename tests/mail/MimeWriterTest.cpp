@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include "mail/DotStuffer.h"
+#include "mail/MemoryByteSource.h"
+#include "mail/MessageStream.h"
 #include "mail/MimeWriter.h"
 
 namespace qel::mail {
@@ -32,7 +35,7 @@ TEST(MimeWriterTest, NonAsciiHeadersAreEncodedWordsAndLinesStayShort)
     mail.from.name = u"Jos\u00E9 \u00C5ngstr\u00F6m";
     mail.subject = std::u16string(100, u'\u00E9');
     mail.body = std::u16string(5000, u'x');
-    mail.attachments.push_back({u"photo.jpg", std::vector<std::uint8_t>(3000, 0xFF)});
+    mail.attachments.push_back({u"photo.jpg", std::make_shared<MemoryByteSource>(std::vector<std::uint8_t>(3000, 0xFF))});
     const std::string m = composeMessage(mail, "d", "id", "=_qel_1");
     EXPECT_NE(m.find("From: =?UTF-8?B?Sm9zw6kgw4VuZ3N0csO2bQ==?=\r\n <me@example.com>\r\n"), std::string::npos);
     EXPECT_NE(m.find("Content-Type: image/jpeg; name=\"photo.jpg\""), std::string::npos);
@@ -65,10 +68,58 @@ TEST(MimeWriterTest, RefusesWhatCouldBreakAHeaderOrACommand)
     EXPECT_EQ(code([](OutgoingMail& m) { m.subject = u"a\rb"; }), MessageNotFormed);
 }
 
+// Decodes base64 lines up to the next boundary line.
+std::vector<std::uint8_t> decodedPart(const std::string& message, std::size_t start)
+{
+    const std::string alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::vector<std::uint8_t> bytes;
+    std::uint32_t bits = 0;
+    int count = 0;
+    for (std::size_t i = start; i < message.size() && message.compare(i, 2, "--") != 0; ++i) {
+        const auto value = alphabet.find(message[i]);
+        if (value == std::string::npos)
+            continue;
+        bits = bits << 6 | static_cast<std::uint32_t>(value);
+        if ((count += 6) >= 8)
+            bytes.push_back(static_cast<std::uint8_t>(bits >> (count -= 8)));
+    }
+    return bytes;
+}
+
+TEST(MimeWriterTest, AttachmentsAreStreamedInBoundedPiecesAndSizedExactly)
+{
+    OutgoingMail mail = sample();
+    std::vector<std::uint8_t> picture(3 * MessageStream::kPieceBytes + 1000);
+    for (std::size_t i = 0; i < picture.size(); ++i)
+        picture[i] = static_cast<std::uint8_t>(i * 7 + i / 251);
+    mail.attachments.push_back({u"big.jpg", std::make_shared<MemoryByteSource>(picture)});
+    mail.attachments.push_back({u"empty.jpg", std::make_shared<MemoryByteSource>(std::vector<std::uint8_t>())});
+    MessageStream stream(mail, "d", "id", "=_b");
+    std::string whole, piece;
+    std::size_t largest = 0;
+    while (stream.next(piece) == Sent && !piece.empty()) {
+        largest = std::max(largest, piece.size());
+        whole += piece;
+    }
+    EXPECT_EQ(whole.size(), stream.size());
+    EXPECT_LE(largest, MessageStream::kPieceBytes / 57 * 78);
+    const std::size_t big = whole.find("filename=\"big.jpg\"\r\n\r\n");
+    ASSERT_NE(big, std::string::npos);
+    EXPECT_EQ(decodedPart(whole, big + 22), picture);
+    EXPECT_NE(whole.find("filename=\"empty.jpg\"\r\n\r\n--=_b--\r\n"), std::string::npos);
+}
+
 TEST(MimeWriterTest, DotStuffingDoublesLeadingDotsAndEndsTheData)
 {
     EXPECT_EQ(dotStuffed(".a\r\nb\r\n..c\r\n"), "..a\r\nb\r\n...c\r\n.\r\n");
     EXPECT_EQ(dotStuffed("x"), "x\r\n.\r\n");
+    // A line that starts in one piece and goes on in the next.
+    DotStuffer stuffer;
+    std::string out;
+    for (std::string_view piece : {"a\r", "\n", ".b\r\n", ".", ".c\r\n"})
+        stuffer.add(piece, out);
+    stuffer.finish(out);
+    EXPECT_EQ(out, "a\r\n..b\r\n...c\r\n.\r\n");
 }
 
 } // namespace

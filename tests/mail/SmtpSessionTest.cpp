@@ -1,54 +1,109 @@
 // The SMTP dialogue against a scripted server.
 #include <deque>
+#include <map>
+#include <set>
+#include <utility>
 
 #include <gtest/gtest.h>
 
 #include "mail/SmtpSession.h"
+#include "mail/SmtpAuth.h"
 
 namespace qel::mail {
 namespace {
 
 // Answers each command with the next scripted reply; an empty reply means
-// "close the connection", "..." means "say nothing".
+// "close the connection", "..." means "say nothing". With `trickle` it hands
+// out one byte per receive. Records the deadline of every wait.
 class ScriptedServer : public SmtpTransport {
 public:
     explicit ScriptedServer(std::deque<std::string> replies) : replies_(std::move(replies)) {}
-    MailCode connect(const std::string& host, const std::string& port) override
+    MailCode connect(const std::string& host, const std::string& port, Deadline, Deadline) override
     {
         connectedTo = host + ":" + port;
+        connectedAt = Deadline::Clock::now();
         return connectResult;
     }
-    MailCode send(std::string_view bytes) override
+    MailCode send(std::string_view bytes, Deadline) override
     {
         sent += bytes;
         return Sent;
     }
-    MailCode receive(std::string& into) override
+    MailCode receive(std::string& into, Deadline deadline) override
     {
+        receiveDeadlines.push_back({replies_.size(), deadline.when()});
         if (replies_.empty() || replies_.front().empty())
             return ConnectionDropped;
         if (replies_.front() == "...")
             return NoReplyInTime;
+        if (trickle && replies_.front().size() > 1) {
+            into += replies_.front()[0];
+            replies_.front().erase(0, 1);
+            return Sent;
+        }
         into += replies_.front();
         replies_.pop_front();
         return Sent;
     }
+    MailCode startTls(Deadline) override
+    {
+        sent += "<TLS>";
+        return tlsResult;
+    }
+    std::string failureDetail() const override { return tlsDetail; }
     MailCode connectResult = Sent;
+    MailCode tlsResult = Sent;
+    std::string tlsDetail;
+    bool trickle = false;
     std::string connectedTo;
     std::string sent;
+    Deadline::Clock::time_point connectedAt;
+    // Replies still unread at each wait, and that wait's deadline.
+    std::vector<std::pair<std::size_t, Deadline::Clock::time_point>> receiveDeadlines;
 
 private:
     std::deque<std::string> replies_;
 };
 
-const Envelope kEnvelope{"client", "me@example.com", {"gateway@example.com", "copy@example.com"}};
+const Envelope kEnvelope{"me@example.com", {"gateway@example.com", "copy@example.com"}};
 
-MailCode run(ScriptedServer& server)
+// The data of DATA as one piece.
+class TextData : public MessageData {
+public:
+    explicit TextData(std::string text) : text_(std::move(text)) {}
+    std::uint64_t size() const override { return text_.size(); }
+    MailCode next(std::string& piece) override
+    {
+        piece = std::exchange(text_, std::string());
+        return Sent;
+    }
+
+private:
+    std::string text_;
+};
+
+DeliveryOptions clientOptions()
+{
+    DeliveryOptions options;
+    options.domain = "client";
+    return options;
+}
+
+MailCode run(ScriptedServer& server, MessageData& data, const DeliveryOptions& options = clientOptions())
 {
     ServerAddress address;
     parseServer(u"mail.example.com:2525", address);
-    return deliver(server, address, kEnvelope, "body\r\n.\r\n");
+    return deliver(server, address, kEnvelope, data, options);
 }
+
+MailCode run(ScriptedServer& server)
+{
+    TextData data("body\r\n");
+    return run(server, data);
+}
+
+const std::deque<std::string> kAccepting{"220 hi\r\n", "250 hello\r\n", "250 ok\r\n", "250 ok\r\n", "250 ok\r\n",
+                                         "354 go\r\n", "250 queued\r\n", "221 bye\r\n"};
 
 TEST(SmtpSessionTest, AFullDialogue)
 {
@@ -56,7 +111,7 @@ TEST(SmtpSessionTest, AFullDialogue)
                            "251 forwarded\r\n", "354 go\r\n", "250 queued\r\n"});
     EXPECT_EQ(run(server), Sent);
     EXPECT_EQ(server.connectedTo, "mail.example.com:2525");
-    EXPECT_EQ(server.sent, "EHLO client\r\nMAIL FROM:<me@example.com>\r\nRCPT TO:<gateway@example.com>\r\n"
+    EXPECT_EQ(server.sent, "EHLO client\r\nMAIL FROM:<me@example.com> SIZE=6\r\nRCPT TO:<gateway@example.com>\r\n"
                            "RCPT TO:<copy@example.com>\r\nDATA\r\nbody\r\n.\r\nQUIT\r\n");
 }
 
@@ -72,7 +127,12 @@ TEST(SmtpSessionTest, EachFailureHasItsCode)
 {
     const std::vector<std::pair<std::deque<std::string>, MailCode>> cases{
         {{"554 go away\r\n"}, UnexpectedReply},
+        {{"220 hi\r\n", "550 who\r\n", "550 still who\r\n"}, ConversationRefused},
+        {{"220 hi\r\n", "421 busy\r\n"}, ConversationRefused},
         {{"220 hi\r\n", "250 ok\r\n", "550 no such sender\r\n"}, SenderRejected},
+        {{"220 hi\r\n", "250 ok\r\n", "552 too big\r\n"}, MessageNotFormed},
+        {{"220 hi\r\n", "250 ok\r\n", "250 ok\r\n", "250 ok\r\n", "250 ok\r\n", "354 go\r\n", "552 too big\r\n"},
+         MessageNotFormed},
         {{"220 hi\r\n", "250 ok\r\n", "250 ok\r\n", "550 no such user\r\n"}, RecipientRejected},
         {{"220 hi\r\n", "250 ok\r\n", "250 ok\r\n", "250 ok\r\n", "250 ok\r\n", "451 later\r\n"}, UnexpectedReply},
         {{"220 hi\r\n", "250 ok\r\n", "250 ok\r\n", "250 ok\r\n", "250 ok\r\n", "354 go\r\n", ""}, ConnectionDropped},
@@ -90,6 +150,83 @@ TEST(SmtpSessionTest, EachFailureHasItsCode)
     ScriptedServer unreachable({});
     unreachable.connectResult = CannotConnect;
     EXPECT_EQ(run(unreachable), CannotConnect);
+}
+
+TEST(SmtpSessionTest, RefusedDialogueStillSaysQuitButNotInsideTheData)
+{
+    ScriptedServer refused({"220 hi\r\n", "250 ok\r\n", "550 no such sender\r\n", "221 bye\r\n"});
+    EXPECT_EQ(run(refused), SenderRejected);
+    EXPECT_TRUE(refused.sent.ends_with(">\r\nQUIT\r\n")) << refused.sent;
+
+    // An attachment that cannot be read half-way: no final dot, no QUIT, so
+    // the server drops the half message.
+    class FailingData : public MessageData {
+    public:
+        std::uint64_t size() const override { return 100; }
+        MailCode next(std::string& piece) override
+        {
+            piece = "first piece\r\n";
+            return pieces_++ == 0 ? Sent : FileNotRead;
+        }
+
+    private:
+        int pieces_ = 0;
+    } failing;
+    ScriptedServer aborted(kAccepting);
+    EXPECT_EQ(run(aborted, failing), FileNotRead);
+    EXPECT_TRUE(aborted.sent.ends_with("DATA\r\nfirst piece\r\n")) << aborted.sent;
+}
+
+TEST(SmtpSessionTest, ServerSizeLimitEndsBeforeMailFrom)
+{
+    ScriptedServer server({"220 hi\r\n", "250-hello\r\n250-size 5\r\n250 OK\r\n", "221 bye\r\n"});
+    EXPECT_EQ(run(server), MessageNotFormed);
+    EXPECT_EQ(server.sent, "EHLO client\r\nQUIT\r\n");
+    ScriptedServer unlimited({"220 hi\r\n", "250-hello\r\n250 SIZE\r\n", "250 ok\r\n", "250 ok\r\n", "250 ok\r\n",
+                              "354 go\r\n", "250 queued\r\n"});
+    EXPECT_EQ(run(unlimited), Sent);
+    EXPECT_NE(unlimited.sent.find("MAIL FROM:<me@example.com> SIZE=6\r\n"), std::string::npos);
+}
+
+TEST(SmtpSessionTest, EhloCarriesTheDomainOrTheAddressLiteral)
+{
+    ScriptedServer named(kAccepting);
+    EXPECT_EQ(run(named), Sent);
+    EXPECT_TRUE(named.sent.starts_with("EHLO client\r\n"));
+    ScriptedServer unnamed(kAccepting);
+    TextData data("x\r\n");
+    EXPECT_EQ(run(unnamed, data, DeliveryOptions{}), Sent);
+    EXPECT_TRUE(unnamed.sent.starts_with("EHLO [127.0.0.1]\r\n")) << unnamed.sent;
+    DeliveryOptions broken;
+    broken.domain = "client\r\nRCPT TO:<x@y>";
+    ScriptedServer untouched(kAccepting);
+    EXPECT_EQ(run(untouched, data, broken), ConversationRefused);
+    EXPECT_EQ(untouched.connectedTo, "");
+}
+
+// However the bytes trickle, every wait for one reply has the same absolute
+// deadline: Timeout from the step's start, and the final reply its own.
+TEST(SmtpSessionTest, OneDeadlinePerReplyTheFinalOneLonger)
+{
+    ScriptedServer server(kAccepting);
+    server.trickle = true;
+    DeliveryOptions options = clientOptions();
+    options.stepTimeout = std::chrono::seconds(30);
+    options.finalReplyTimeout = std::chrono::seconds(600);
+    TextData data("body\r\n");
+    const auto started = Deadline::Clock::now();
+    ASSERT_EQ(run(server, data, options), Sent);
+    const auto finished = Deadline::Clock::now();
+    std::map<std::size_t, std::set<Deadline::Clock::time_point>> byReply;
+    for (const auto& [unread, when] : server.receiveDeadlines)
+        byReply[unread].insert(when);
+    ASSERT_EQ(byReply.size(), kAccepting.size());
+    for (const auto& [unread, deadlines] : byReply) {
+        ASSERT_EQ(deadlines.size(), 1u) << "reply " << kAccepting.size() - unread;
+        const auto wait = unread == 2 ? std::chrono::seconds(600) : unread == 1 ? std::chrono::seconds(2) : std::chrono::seconds(30);
+        EXPECT_GE(*deadlines.begin(), started + wait) << "reply " << kAccepting.size() - unread;
+        EXPECT_LE(*deadlines.begin(), finished + wait) << "reply " << kAccepting.size() - unread;
+    }
 }
 
 TEST(SmtpSessionTest, ServerNames)
@@ -111,6 +248,119 @@ TEST(SmtpSessionTest, ServerNames)
     EXPECT_EQ(parse(u"host:99999", a), CannotConnect);
     EXPECT_EQ(parse(u"host:x", a), CannotConnect);
     EXPECT_EQ(parse(u"h\u00F6st", a), HostNotResolved);
+}
+
+// TLS and authentication: what goes out, in order, for each server
+// behaviour, with its code and the words of the detail. "<TLS>" marks the
+// handshake; nothing after a failed or refused one may go out.
+TEST(SmtpSessionTest, SecureDialogues)
+{
+    struct Case {
+        const char* name;
+        std::u16string_view server;
+        bool account;
+        std::deque<std::string> replies;
+        MailCode tls;
+        MailCode expected;
+        std::string sent;
+        std::string detail;
+    };
+    const std::string tail = "MAIL FROM:<me@example.com> SIZE=6\r\nRCPT TO:<gateway@example.com>\r\n"
+                             "RCPT TO:<copy@example.com>\r\nDATA\r\nbody\r\n.\r\nQUIT\r\n";
+    const std::deque<std::string> accepting{"250 ok\r\n", "250 ok\r\n", "250 ok\r\n", "354 go\r\n", "250 queued\r\n",
+                                            "221 bye\r\n"};
+    const auto then = [&](std::deque<std::string> first) {
+        first.insert(first.end(), accepting.begin(), accepting.end());
+        return first;
+    };
+    const std::string plainAuth = "AUTH PLAIN AGRpc3BhdGNoAGNvcnJlY3QgaG9yc2U=\r\n";
+    const std::vector<Case> cases{
+        {"STARTTLS, then PLAIN", u"mail.example.com:587", true,
+         then({"220 hi\r\n", "250-hi\r\n250 STARTTLS\r\n", "220 go\r\n", "250-hi\r\n250-AUTH LOGIN PLAIN\r\n250 SIZE\r\n",
+               "235 ok\r\n"}),
+         Sent, Sent, "EHLO client\r\nSTARTTLS\r\n<TLS>EHLO client\r\n" + plainAuth + tail, ""},
+        {"implicit TLS, then LOGIN", u"smtps://mail.example.com", true,
+         then({"220 hi\r\n", "250-hi\r\n250-AUTH LOGIN\r\n250 SIZE\r\n", "334 VXNlcm5hbWU6\r\n", "334 UGFzc3dvcmQ6\r\n",
+               "235 ok\r\n"}),
+         Sent, Sent, "<TLS>EHLO client\r\nAUTH LOGIN\r\nZGlzcGF0Y2g=\r\nY29ycmVjdCBob3JzZQ==\r\n" + tail, ""},
+        {"a forged reply behind the 220 is not read", u"starttls://mail.example.com:2525", false,
+         then({"220 hi\r\n", "250-hi\r\n250 STARTTLS\r\n", "220 go\r\n554 forged\r\n", "250-hi\r\n250 SIZE\r\n"}), Sent,
+         Sent, "EHLO client\r\nSTARTTLS\r\n<TLS>EHLO client\r\n" + tail, ""},
+        {"STARTTLS not offered", u"mail.example.com:587", false, {"220 hi\r\n", "250-hi\r\n250 AUTH PLAIN\r\n"}, Sent,
+         UnexpectedReply, "EHLO client\r\n", "does not offer STARTTLS"},
+        {"EHLO refused where STARTTLS is required: no HELO", u"mail.example.com:587", false, {"220 hi\r\n", "502 no\r\n"},
+         Sent, ConversationRefused, "EHLO client\r\nQUIT\r\n", "502 no"},
+        {"STARTTLS refused", u"mail.example.com:587", false, {"220 hi\r\n", "250-hi\r\n250 STARTTLS\r\n", "454 not now\r\n"},
+         Sent, UnexpectedReply, "EHLO client\r\nSTARTTLS\r\n", "454 not now"},
+        {"handshake or certificate refused", u"mail.example.com:587", true, {"220 hi\r\n", "250-hi\r\n250 STARTTLS\r\n",
+         "220 go\r\n"}, CannotConnect, CannotConnect, "EHLO client\r\nSTARTTLS\r\n<TLS>", "transport says why"},
+        {"implicit TLS refused", u"mail.example.com:465", false, {}, CannotConnect, CannotConnect, "<TLS>", "transport says why"},
+        {"wrong password", u"mail.example.com:587", true, {"220 hi\r\n", "250-hi\r\n250 STARTTLS\r\n", "220 go\r\n",
+         "250-hi\r\n250 AUTH PLAIN\r\n", "535 5.7.8 Authentication credentials invalid\r\n", "221 bye\r\n"}, Sent,
+         AuthenticationFailed, "EHLO client\r\nSTARTTLS\r\n<TLS>EHLO client\r\n" + plainAuth + "QUIT\r\n",
+         "535 5.7.8 Authentication credentials invalid"},
+        {"no mechanism in common", u"mail.example.com:465", true, {"220 hi\r\n", "250-hi\r\n250 AUTH CRAM-MD5\r\n", "221 bye\r\n"},
+         Sent, AuthModeNotSupported, "<TLS>EHLO client\r\nQUIT\r\n", "neither AUTH PLAIN nor AUTH LOGIN"},
+        {"no AUTH at all", u"mail.example.com:465", true, {"220 hi\r\n", "250 hi\r\n", "221 bye\r\n"}, Sent,
+         AuthModeNotSupported, "<TLS>EHLO client\r\nQUIT\r\n", "no authentication"},
+        {"a malformed challenge", u"mail.example.com:465", true, {"220 hi\r\n", "250-hi\r\n250 AUTH LOGIN\r\n",
+         "334 ?\r\n", "221 bye\r\n"}, Sent, AuthProtocolError, "<TLS>EHLO client\r\nAUTH LOGIN\r\nQUIT\r\n", "334 ?"},
+        {"an account on a plain connection", u"mail.example.com", true, {"220 hi\r\n"}, Sent, AuthModeNotSupported, "",
+         "only over TLS"},
+    };
+    Credentials dispatch;
+    dispatch.user.append("dispatch");
+    dispatch.password.append("correct horse");
+    for (const Case& c : cases) {
+        ScriptedServer server(c.replies);
+        server.tlsResult = c.tls;
+        server.tlsDetail = c.tls == Sent ? "" : "transport says why";
+        ServerAddress address;
+        ASSERT_EQ(parseServer(c.server, address), Sent);
+        DeliveryOptions options = clientOptions();
+        std::string detail = "left from before";
+        options.detail = &detail;
+        options.credentials = c.account ? &dispatch : nullptr;
+        TextData data("body\r\n");
+        EXPECT_EQ(deliver(server, address, kEnvelope, data, options), c.expected) << c.name;
+        EXPECT_EQ(server.sent, c.sent) << c.name;
+        if (c.detail.empty())
+            EXPECT_EQ(detail, "") << c.name;
+        else
+            EXPECT_NE(detail.find(c.detail), std::string::npos) << c.name << ": " << detail;
+        EXPECT_EQ(server.connectedTo.empty(), c.sent.empty()) << c.name;
+    }
+}
+
+TEST(SmtpSessionTest, ServerTextChoosesTheSecurity)
+{
+    struct Case {
+        std::u16string_view text;
+        std::string hostPort;
+        Security security;
+    };
+    const std::vector<Case> cases{
+        {u"mail.example.com", "mail.example.com|25", Security::Plain},
+        {u"mail.example.com:587", "mail.example.com|587", Security::StartTls},
+        {u"mail.example.com:0465", "mail.example.com|465", Security::Implicit},
+        {u"[::1]:465", "::1|465", Security::Implicit},
+        {u"starttls://mail.example.com", "mail.example.com|587", Security::StartTls},
+        {u"STARTTLS://mail.example.com:2525", "mail.example.com|2525", Security::StartTls},
+        {u"smtps://mail.example.com", "mail.example.com|465", Security::Implicit},
+        {u"smtps://[2001:db8::1]:10465", "2001:db8::1|10465", Security::Implicit},
+        {u"smtp://mail.example.com:587", "mail.example.com|587", Security::Plain},
+        {u"smtp://mail.example.com", "mail.example.com|25", Security::Plain},
+    };
+    for (const Case& c : cases) {
+        ServerAddress a;
+        ASSERT_EQ(parseServer(c.text, a), Sent);
+        EXPECT_EQ(a.host + "|" + a.port, c.hostPort);
+        EXPECT_EQ(a.security, c.security) << a.host << ":" << a.port;
+    }
+    ServerAddress a;
+    EXPECT_EQ(parseServer(u"smtps://", a), NoServer);
+    EXPECT_EQ(parseServer(u"smtps://:465", a), NoServer);
+    EXPECT_NE(parseServer(u"smtp://smtps://mail.example.com", a), Sent);
 }
 
 } // namespace

@@ -1,0 +1,48 @@
+#pragma once
+// SMTP authentication (RFC 4954) with PLAIN (RFC 4616) and LOGIN: what an
+// EHLO reply offers, which mechanism to use, and the exchange itself, step
+// by step, so that the dialogue owns the connection and this owns the rules.
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "mail/Credentials.h"
+#include "mail/MailCodes.h"
+
+namespace qel::mail {
+
+struct ServerCapabilities {
+    bool startTls = false;
+    bool authOffered = false;
+    bool plain = false;
+    bool login = false;
+};
+
+// `lines`: the texts of an EHLO reply, each without its code and separator;
+// the first, which greets, is not read.
+ServerCapabilities capabilitiesOf(const std::vector<std::string>& lines);
+
+enum class AuthMechanism { None, Plain, Login };
+
+// PLAIN when offered (one round trip), LOGIN otherwise, None when neither is.
+AuthMechanism chooseMechanism(const ServerCapabilities& offered);
+
+class AuthExchange {
+public:
+    AuthExchange(AuthMechanism mechanism, const Credentials& credentials);
+
+    // The AUTH command, CRLF included.
+    SecretText firstLine() const;
+    // Takes the reply to the line last sent (its code and the text of its
+    // last line). Sent with `next` empty: authenticated. Sent with `next`
+    // filled: send it and read the next reply. Otherwise the failure code:
+    // AuthenticationFailed, AuthModeNotSupported or AuthProtocolError.
+    MailCode answer(int code, std::string_view text, SecretText& next);
+
+private:
+    AuthMechanism mechanism_;
+    const Credentials& credentials_;
+    int challengesAnswered_ = 0;
+};
+
+} // namespace qel::mail

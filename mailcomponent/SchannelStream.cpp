@@ -1,0 +1,260 @@
+#include "mailcomponent/SchannelStream.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "mail/SecretText.h"
+
+namespace qel::mailcomponent {
+
+using mail::MailCode;
+
+namespace {
+
+// A record is at most 16 KiB of data plus framing; a peer that makes us hold
+// more than this without completing one is not speaking TLS.
+constexpr std::size_t kMaxPending = 1 << 20;
+constexpr char kAlertRecord = 21;
+
+constexpr DWORD kContextFlags = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETECT | ISC_REQ_CONFIDENTIALITY
+                                | ISC_REQ_EXTENDED_ERROR | ISC_REQ_ALLOCATE_MEMORY | ISC_REQ_STREAM
+                                | ISC_REQ_MANUAL_CRED_VALIDATION;
+
+std::string statusText(SECURITY_STATUS status)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08lX", static_cast<unsigned long>(status));
+    return text;
+}
+
+} // namespace
+
+SchannelStream::SchannelStream(ByteChannel& channel, const SecurityFunctionTableW& sspi, CertificateCheck checkCertificate)
+    : channel_(channel), sspi_(sspi), checkCertificate_(checkCertificate), credentials_(sspi), context_(sspi)
+{
+}
+
+SchannelStream::~SchannelStream()
+{
+    mail::wipe(record_.data(), record_.size());
+}
+
+MailCode SchannelStream::fail(MailCode code, std::string reason)
+{
+    failure_ = std::move(reason);
+    return code;
+}
+
+MailCode SchannelStream::acquireCredentials()
+{
+    // TLS 1.2 and later. SCH_CREDENTIALS is what newer Windows wants (and
+    // needs for TLS 1.3); systems that do not know it (Wine 8 among them,
+    // reportedly) take SCHANNEL_CRED, limited to the same protocols.
+    constexpr DWORD flags = SCH_CRED_MANUAL_CRED_VALIDATION | SCH_CRED_NO_DEFAULT_CREDS | SCH_USE_STRONG_CRYPTO;
+    TLS_PARAMETERS parameters{};
+    parameters.grbitDisabledProtocols = static_cast<DWORD>(~(SP_PROT_TLS1_2_CLIENT | SP_PROT_TLS1_3_CLIENT));
+    SCH_CREDENTIALS modern{};
+    modern.dwVersion = SCH_CREDENTIALS_VERSION;
+    modern.dwFlags = flags;
+    modern.cTlsParameters = 1;
+    modern.pTlsParameters = &parameters;
+    TimeStamp expiry;
+    SECURITY_STATUS status = sspi_.AcquireCredentialsHandleW(nullptr, const_cast<wchar_t*>(UNISP_NAME_W), SECPKG_CRED_OUTBOUND,
+                                                             nullptr, &modern, nullptr, nullptr, credentials_.receive(), &expiry);
+    if (status != SEC_E_OK) {
+        SCHANNEL_CRED older{};
+        older.dwVersion = SCHANNEL_CRED_VERSION;
+        older.dwFlags = flags;
+        older.grbitEnabledProtocols = SP_PROT_TLS1_2_CLIENT;
+        status = sspi_.AcquireCredentialsHandleW(nullptr, const_cast<wchar_t*>(UNISP_NAME_W), SECPKG_CRED_OUTBOUND, nullptr,
+                                                 &older, nullptr, nullptr, credentials_.receive(), &expiry);
+    }
+    if (status != SEC_E_OK)
+        return fail(mail::CannotConnect, "TLS is not available on this system (" + statusText(status) + ")");
+    credentials_.markHeld();
+    return mail::Sent;
+}
+
+MailCode SchannelStream::sendToken(SecBuffer& token, mail::Deadline deadline)
+{
+    if (token.cbBuffer == 0 || !token.pvBuffer)
+        return mail::Sent;
+    return channel_.sendRaw(std::string_view(static_cast<const char*>(token.pvBuffer), token.cbBuffer), deadline);
+}
+
+MailCode SchannelStream::handshake(const std::wstring& host, mail::Deadline deadline)
+{
+    host_ = host;
+    if (const MailCode status = acquireCredentials(); status != mail::Sent)
+        return status;
+    return negotiate(deadline);
+}
+
+MailCode SchannelStream::negotiate(mail::Deadline deadline)
+{
+    // Without input yet, the first call makes the ClientHello.
+    bool needInput = !context_.held() ? false : encrypted_.empty();
+    for (;;) {
+        if (needInput) {
+            if (encrypted_.size() > kMaxPending)
+                return fail(mail::CannotConnect, "the TLS handshake did not complete: the server sent too much");
+            const MailCode status = channel_.receiveRaw(encrypted_, deadline);
+            if (status == mail::ConnectionDropped)
+                return fail(status, "the server closed the connection during the TLS handshake");
+            if (status != mail::Sent)
+                return fail(status, "no answer from the server during the TLS handshake");
+        }
+        SecBuffer in[2] = {{static_cast<unsigned long>(encrypted_.size()), SECBUFFER_TOKEN, encrypted_.data()},
+                           {0, SECBUFFER_EMPTY, nullptr}};
+        SecBufferDesc inDesc{SECBUFFER_VERSION, 2, in};
+        ContextBuffer out(sspi_);
+        SecBufferDesc outDesc{SECBUFFER_VERSION, 1, &out.get()};
+        ULONG attributes = 0;
+        const bool first = !context_.held();
+        SECURITY_STATUS status = sspi_.InitializeSecurityContextW(
+            credentials_.get(), context_.get(), const_cast<wchar_t*>(host_.c_str()), kContextFlags, 0, 0,
+            first ? nullptr : &inDesc, 0, first ? context_.receive() : nullptr, &outDesc, &attributes, nullptr);
+        if (first && (status == SEC_E_OK || status == SEC_I_CONTINUE_NEEDED))
+            context_.markHeld();
+        if (status == SEC_E_INCOMPLETE_MESSAGE) {
+            needInput = true;
+            continue;
+        }
+        // The token goes out on success and on failure alike: on failure it is the alert.
+        if (const MailCode sent = sendToken(out.get(), deadline); sent != mail::Sent && (status == SEC_E_OK || status == SEC_I_CONTINUE_NEEDED))
+            return fail(sent, "the TLS handshake could not be sent to the server");
+        if (!first) {
+            if (in[1].BufferType == SECBUFFER_EXTRA && in[1].cbBuffer > 0)
+                encrypted_.erase(0, encrypted_.size() - in[1].cbBuffer);
+            else if (status != SEC_E_INCOMPLETE_MESSAGE)
+                encrypted_.clear();
+        }
+        if (status == SEC_E_OK)
+            break;
+        if (status == SEC_I_CONTINUE_NEEDED || status == SEC_I_INCOMPLETE_CREDENTIALS) {
+            // No client certificate is offered; the server decides whether it can do without.
+            needInput = encrypted_.empty();
+            continue;
+        }
+        return fail(mail::CannotConnect, "the TLS handshake failed (" + statusText(status) + ")");
+    }
+
+    if (!established_) {
+        // Wine 8 takes SCH_CREDENTIALS but not its protocol limits (it was
+        // seen to agree on TLS 1.1), so what was agreed is checked here.
+        SecPkgContext_ConnectionInfo connection{};
+        if (sspi_.QueryContextAttributesW(context_.get(), SECPKG_ATTR_CONNECTION_INFO, &connection) != SEC_E_OK
+            || (connection.dwProtocol & (SP_PROT_TLS1_2_CLIENT | SP_PROT_TLS1_3_CLIENT)) == 0)
+            return fail(mail::CannotConnect, "the server does not speak TLS 1.2 or later (protocol "
+                                                 + statusText(static_cast<SECURITY_STATUS>(connection.dwProtocol)) + ")");
+        CertificateContext certificate;
+        if (sspi_.QueryContextAttributesW(context_.get(), SECPKG_ATTR_REMOTE_CERT_CONTEXT, certificate.receive()) != SEC_E_OK)
+            return fail(mail::CannotConnect, "the server sent no certificate");
+        std::string reason;
+        if (!checkCertificate_(certificate.get(), host_, reason))
+            return fail(mail::CannotConnect, reason);
+    }
+    if (const SECURITY_STATUS status = sspi_.QueryContextAttributesW(context_.get(), SECPKG_ATTR_STREAM_SIZES, &sizes_);
+        status != SEC_E_OK || sizes_.cbMaximumMessage == 0)
+        return fail(mail::CannotConnect, "the TLS session gave no record sizes (" + statusText(status) + ")");
+    record_.assign(sizes_.cbHeader + sizes_.cbMaximumMessage + sizes_.cbTrailer, '\0');
+    established_ = true;
+    return mail::Sent;
+}
+
+MailCode SchannelStream::send(std::string_view bytes, mail::Deadline deadline)
+{
+    while (!bytes.empty()) {
+        const std::size_t piece = std::min<std::size_t>(bytes.size(), sizes_.cbMaximumMessage);
+        char* header = record_.data();
+        std::memcpy(header + sizes_.cbHeader, bytes.data(), piece);
+        SecBuffer buffers[4] = {{sizes_.cbHeader, SECBUFFER_STREAM_HEADER, header},
+                                {static_cast<unsigned long>(piece), SECBUFFER_DATA, header + sizes_.cbHeader},
+                                {sizes_.cbTrailer, SECBUFFER_STREAM_TRAILER, header + sizes_.cbHeader + piece},
+                                {0, SECBUFFER_EMPTY, nullptr}};
+        SecBufferDesc desc{SECBUFFER_VERSION, 4, buffers};
+        const SECURITY_STATUS status = sspi_.EncryptMessage(context_.get(), 0, &desc, 0);
+        if (status != SEC_E_OK) {
+            mail::wipe(header + sizes_.cbHeader, piece);
+            return fail(mail::ConnectionDropped, "TLS could not encrypt (" + statusText(status) + ")");
+        }
+        // The trailer may be shorter than its maximum, and it follows the data directly.
+        const std::size_t length = buffers[0].cbBuffer + buffers[1].cbBuffer + buffers[2].cbBuffer;
+        if (const MailCode sent = channel_.sendRaw(std::string_view(header, length), deadline); sent != mail::Sent)
+            return sent;
+        bytes.remove_prefix(piece);
+    }
+    return mail::Sent;
+}
+
+MailCode SchannelStream::receive(std::string& into, mail::Deadline deadline)
+{
+    for (;;) {
+        if (!encrypted_.empty()) {
+            SecBuffer buffers[4] = {{static_cast<unsigned long>(encrypted_.size()), SECBUFFER_DATA, encrypted_.data()},
+                                    {0, SECBUFFER_EMPTY, nullptr},
+                                    {0, SECBUFFER_EMPTY, nullptr},
+                                    {0, SECBUFFER_EMPTY, nullptr}};
+            SecBufferDesc desc{SECBUFFER_VERSION, 4, buffers};
+            // TLS 1.2 alerts travel under their own record type, in clear.
+            const bool alert = encrypted_[0] == kAlertRecord;
+            const SECURITY_STATUS status = sspi_.DecryptMessage(context_.get(), &desc, 0, nullptr);
+            if (status == SEC_E_OK || status == SEC_I_RENEGOTIATE || status == SEC_I_CONTEXT_EXPIRED) {
+                std::size_t appended = 0;
+                std::string extra;
+                for (const SecBuffer& b : buffers) {
+                    if (b.BufferType == SECBUFFER_DATA && b.cbBuffer > 0) {
+                        into.append(static_cast<const char*>(b.pvBuffer), b.cbBuffer);
+                        appended += b.cbBuffer;
+                    } else if (b.BufferType == SECBUFFER_EXTRA && b.cbBuffer > 0) {
+                        extra.assign(static_cast<const char*>(b.pvBuffer), b.cbBuffer);
+                    }
+                }
+                encrypted_.swap(extra);
+                if (status == SEC_I_CONTEXT_EXPIRED)
+                    return fail(mail::ConnectionDropped, "the server closed the TLS session");
+                if (status == SEC_I_RENEGOTIATE) {
+                    // The extra bytes are the handshake message; Windows uses this for TLS 1.3 tickets.
+                    if (const MailCode renegotiated = negotiate(deadline); renegotiated != mail::Sent)
+                        return renegotiated;
+                }
+                if (appended > 0)
+                    return mail::Sent;
+                // Wine reports close_notify as SEC_E_OK without data, and keeps
+                // the connection open while it waits for ours.
+                if (alert)
+                    return fail(mail::ConnectionDropped, "the server closed the TLS session");
+                continue; // a record without data, such as a session ticket
+            }
+            if (status != SEC_E_INCOMPLETE_MESSAGE)
+                return fail(mail::ConnectionDropped, "a TLS record from the server was refused (" + statusText(status) + ")");
+            if (encrypted_.size() > kMaxPending)
+                return fail(mail::ConnectionDropped, "a TLS record from the server is too long");
+        }
+        const MailCode status = channel_.receiveRaw(encrypted_, deadline);
+        if (status != mail::Sent)
+            return status;
+    }
+}
+
+void SchannelStream::shutdown(mail::Deadline deadline)
+{
+    if (!established_)
+        return;
+    DWORD type = SCHANNEL_SHUTDOWN;
+    SecBuffer token{sizeof type, SECBUFFER_TOKEN, &type};
+    SecBufferDesc desc{SECBUFFER_VERSION, 1, &token};
+    if (sspi_.ApplyControlToken(context_.get(), &desc) != SEC_E_OK)
+        return; // some Wine versions lack it; the mail is already accepted
+    ContextBuffer out(sspi_);
+    SecBufferDesc outDesc{SECBUFFER_VERSION, 1, &out.get()};
+    ULONG attributes = 0;
+    const SECURITY_STATUS status = sspi_.InitializeSecurityContextW(credentials_.get(), context_.get(),
+                                                                    const_cast<wchar_t*>(host_.c_str()), kContextFlags, 0, 0,
+                                                                    nullptr, 0, nullptr, &outDesc, &attributes, nullptr);
+    if (status == SEC_E_OK || status == SEC_I_CONTINUE_NEEDED)
+        sendToken(out.get(), deadline);
+    established_ = false;
+}
+
+} // namespace qel::mailcomponent

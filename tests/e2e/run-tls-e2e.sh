@@ -1,0 +1,112 @@
+#!/usr/bin/env bash
+# TLS and authentication end to end, under Wine: run-tls-e2e.sh BITS PREFIX BUILD-DIR
+# A throwaway CA, trusted in this test prefix only, signs the servers'
+# certificates. Through the Renderer, with only its own members set, the
+# sample submits on localhost:587 (STARTTLS, AUTH PLAIN) and localhost:465
+# (implicit TLS, AUTH LOGIN) with the account from the Credential Manager;
+# the mail is checked field by field. Then each refusal, with its code, its
+# detail, and the server's command log showing nothing past the point named.
+set -u
+bits=$1 prefix=$2 build=$3
+here=$(dirname "$(readlink -f "$0")")
+root=$(readlink -f "$here/../..")
+run() { "$root/scripts/wine-run" "$bits" "$prefix" "$@"; }
+windows_path() { local p; p=$(readlink -f "$1"); echo "Z:${p//\//\\}"; }
+work=$(mktemp -d)
+servers=()
+cleanup() {
+    for pid in "${servers[@]}"; do kill "$pid" 2>/dev/null; done
+    run "$build/mailcomponent/qel-smtp-credential.exe" remove localhost:465 >/dev/null 2>&1
+    rm -rf "$work"
+}
+trap cleanup EXIT
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+python=/usr/bin/python3
+
+# Starts a service in MODE (on PORT when given); sets $port and $log.
+start() {
+    local mode=$1 fixed=${2:-0} dir=$work/$1
+    "$python" "$here/tls_mailbox.py" serve "$dir" "$mode" "$work/certs" --port "$fixed" --seconds 900 \
+        >"$dir.port" 2>"$dir.err" &
+    servers+=($!)
+    for _ in $(seq 300); do [ -s "$dir.port" ] && break; sleep 0.1; done
+    port=$(head -n 1 "$dir.port")
+    log=$dir/commands.log
+    [ -n "$port" ] || { fail "$mode did not start: $(cat "$dir.err")"; port=1; }
+}
+# The command log as one line, verbs only, lower case; QUIT may come too late to count.
+verbs() { awk '{print tolower($1)}' "$1" 2>/dev/null | grep -v '^quit$' | paste -sd' '; }
+
+"$python" "$here/tls_mailbox.py" certs "$work/certs" || fail "making the certificates"
+run "$build/tests/trust_root.exe" "$(windows_path "$work/certs/ca.der")" || fail "trusting the test CA in the prefix"
+run regsvr32 /s "$build/mailcomponent/QelSmtp.dll" || fail "registering the mail component"
+picture=$work/harbour.jpg
+"$python" -c "import sys,os; open(sys.argv[1],'wb').write(b'\xff\xd8\xff\xe0\x00\x10JFIF\x00' + os.urandom(5000) + b'\xff\xd9')" "$picture"
+
+answer=$(run cscript //nologo "$(windows_path "$here/tls_faults.vbs")" properties | tr -d '\r')
+[ "$answer" = "properties ok" ] || fail "the account members: $answer"
+
+start submission 587
+start implicit-login 465
+
+# The administrator's step, once per server: piped in, and as an argument.
+echo "correct horse" | run "$build/mailcomponent/qel-smtp-credential.exe" store localhost:587 dispatch | tr -d '\r' ||
+    fail "storing the credential for 587"
+run "$build/mailcomponent/qel-smtp-credential.exe" store localhost:465 dispatch "correct horse" >/dev/null ||
+    fail "storing the credential for 465"
+
+# Through the Renderer, as the sample does: MailServer is all that says TLS.
+submit() {
+    local server=$1 mode=$2 mechanism=$3
+    local output
+    output=$(run cscript //nologo "$(windows_path "$root/samples/vbscript/SendPictureMessage.vbs")" "$server" \
+        gateway@example.com "$(windows_path "$picture")" | tr -d '\r')
+    grep -q '^Send result: 0$' <<<"$output" || { fail "$server: $(grep -E 'result|ErrorText' <<<"$output")"; return; }
+    sed -n '/^----- TranslatedMessage -----$/,/^----- end -----$/p' <<<"$output" | sed '1d;$d' | sed 's/$/\r/' |
+        head -c -2 >"$work/translated.txt"
+    "$python" "$here/check_mail.py" "$work/$mode/001.eml" "$work/translated.txt" "$picture" gateway@example.com \
+        "Qel Dispatch" dispatch@example.com "$root/scripts/wine-run" "$bits" "$prefix" "$build/gateway/qel-gateway-read.exe" \
+        >"$work/$mode.check" || { cat "$work/$mode.check"; fail "$server: the received mail"; }
+    grep -qxE "AUTH $mechanism( \*+)?" "$work/$mode/commands.log" || fail "$server: no AUTH $mechanism"
+    echo "$server: delivered and checked; $(verbs "$work/$mode/commands.log"); $(cat "$work/$mode/tls" 2>/dev/null)"
+}
+submit localhost:587 submission PLAIN
+submit localhost:465 implicit-login LOGIN
+run "$build/mailcomponent/qel-smtp-credential.exe" remove localhost:587 >/dev/null || fail "removing the credential"
+run "$build/mailcomponent/qel-smtp-credential.exe" show localhost:587 >/dev/null 2>&1 && fail "the credential is still there"
+
+# refuse SERVER EXPECTED-CODE DETAIL-PATTERN LOG EXPECTED-VERBS [USER PASSWORD]
+refuse() {
+    local name=$1 server=$2 code=$3 detail=$4 commands=$5 verbs_wanted=$6
+    shift 6
+    local output
+    output=$(run cscript //nologo "$(windows_path "$here/tls_faults.vbs")" "$server" "$@" | tr -d '\r')
+    local got_code got_detail got_verbs
+    got_code=$(sed -n 's/^code //p' <<<"$output")
+    got_detail=$(sed -n 's/^detail //p' <<<"$output")
+    got_verbs=$(verbs "$commands")
+    echo "$name: code $got_code; detail: $got_detail; server saw: ${got_verbs:-nothing}"
+    [ "$got_code" = "$code" ] || fail "$name: code '$got_code', not $code ($output)"
+    grep -qiE "$detail" <<<"$got_detail" || fail "$name: detail '$got_detail' does not say /$detail/"
+    [ "$got_verbs" = "$verbs_wanted" ] || fail "$name: the server saw '$got_verbs', not '$verbs_wanted'"
+}
+start wrong-password
+refuse wrong-password "starttls://localhost:$port" 24 '535' "$log" "ehlo starttls ehlo auth" dispatch "wrong horse"
+start no-common-mechanism
+refuse no-common-mechanism "starttls://localhost:$port" 25 'PLAIN|LOGIN' "$log" "ehlo starttls ehlo" dispatch "correct horse"
+start no-starttls
+refuse starttls-not-offered "starttls://localhost:$port" 18 'STARTTLS' "$log" "ehlo"
+start wrong-host
+refuse wrong-host "smtps://localhost:$port" 9 'not for the host localhost' "$log" ""
+start self-signed
+refuse self-signed "starttls://localhost:$port" 9 'trusted root' "$log" "ehlo starttls"
+start expired
+refuse expired "starttls://localhost:$port" 9 'expired' "$log" "ehlo starttls"
+start forged-after-starttls
+refuse forged-after-starttls "starttls://localhost:$port" 0 '^$' "$log" "ehlo starttls ehlo mail rcpt data"
+start plain-auth
+refuse credentials-on-plain "localhost:$port" 25 'TLS' "$log" "" dispatch "correct horse"
+
+echo "TLS end to end: $failures failures"
+[ "$failures" -eq 0 ]
