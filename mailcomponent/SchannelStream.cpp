@@ -15,6 +15,7 @@ namespace {
 // more than this without completing one is not speaking TLS.
 constexpr std::size_t kMaxPending = 1 << 20;
 constexpr char kAlertRecord = 21;
+constexpr std::size_t kWireBatch = 64 * 1024;
 
 constexpr DWORD kContextFlags = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETECT | ISC_REQ_CONFIDENTIALITY
                                 | ISC_REQ_EXTENDED_ERROR | ISC_REQ_ALLOCATE_MEMORY | ISC_REQ_STREAM
@@ -164,6 +165,9 @@ MailCode SchannelStream::negotiate(mail::Deadline deadline)
 
 MailCode SchannelStream::send(std::string_view bytes, mail::Deadline deadline)
 {
+    // Records go out several at a time: one wait for the socket per record
+    // would cost more than the encryption.
+    wire_.clear();
     while (!bytes.empty()) {
         const std::size_t piece = std::min<std::size_t>(bytes.size(), sizes_.cbMaximumMessage);
         char* header = record_.data();
@@ -179,10 +183,13 @@ MailCode SchannelStream::send(std::string_view bytes, mail::Deadline deadline)
             return fail(mail::ConnectionDropped, "TLS could not encrypt (" + statusText(status) + ")");
         }
         // The trailer may be shorter than its maximum, and it follows the data directly.
-        const std::size_t length = buffers[0].cbBuffer + buffers[1].cbBuffer + buffers[2].cbBuffer;
-        if (const MailCode sent = channel_.sendRaw(std::string_view(header, length), deadline); sent != mail::Sent)
-            return sent;
+        wire_.append(header, buffers[0].cbBuffer + buffers[1].cbBuffer + buffers[2].cbBuffer);
         bytes.remove_prefix(piece);
+        if (wire_.size() >= kWireBatch || bytes.empty()) {
+            if (const MailCode sent = channel_.sendRaw(wire_, deadline); sent != mail::Sent)
+                return sent;
+            wire_.clear();
+        }
     }
     return mail::Sent;
 }

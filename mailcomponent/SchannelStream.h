@@ -52,7 +52,8 @@ private:
     std::wstring host_;
     SecPkgContext_StreamSizes sizes_{};
     std::string encrypted_; // received, not yet decrypted
-    std::vector<char> record_;
+    std::vector<char> record_; // one record, encrypted in place
+    std::string wire_;         // encrypted records waiting to go out
     std::string failure_;
     bool established_ = false;
 };

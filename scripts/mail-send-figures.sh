@@ -18,7 +18,7 @@ bench=${builds[0]}/bench/qel_mail_send_bench.exe
 work=$(mktemp -d)
 server=
 cleanup() {
-    [ -n "$server" ] && kill "$server" 2>/dev/null
+    [ -z "$server" ] || kill "$server" 2>/dev/null || true
     for build in "${builds[@]}"; do WINEPREFIX=$build/wineprefix-figures /usr/lib/wine/wineserver -k 2>/dev/null || true; done
     rm -rf "$work"
 }
@@ -50,7 +50,7 @@ for build in "${builds[@]}"; do
     run regsvr32 /s "$build/mailcomponent/QelSmtp.dll"
     for size in "${sizes[@]}"; do
         picture=$work/picture-$size.jpg
-        line=$(run "$bench" "127.0.0.1:$port" "$(windows_path "$picture")" | tr -d '\r')
+        line=$(run "$bench" "127.0.0.1:$port" "$(windows_path "$picture")" | tr -d '\r' || true)
         sessions=$((sessions + 1))
         record=$work/received/$(printf %03d $sessions).json
         for _ in $(seq 100); do [ -e "$record" ] && break; sleep 0.1; done

@@ -66,6 +66,16 @@ TEST(MimeWriterTest, RefusesWhatCouldBreakAHeaderOrACommand)
     EXPECT_EQ(code([](OutgoingMail& m) { m.to[0].name = std::u16string(u"x\0y", 3); }), RecipientRejected);
     EXPECT_EQ(code([](OutgoingMail& m) { m.to.clear(); }), RecipientRejected);
     EXPECT_EQ(code([](OutgoingMail& m) { m.subject = u"a\rb"; }), MessageNotFormed);
+    EXPECT_EQ(code([](OutgoingMail& m) { m.subject = std::u16string(1, char16_t{0xD800}); }), MessageNotFormed);
+    EXPECT_EQ(code([](OutgoingMail& m) { m.from.name = std::u16string(1, char16_t{0xDC00}); }), SenderRejected);
+}
+
+TEST(MimeWriterTest, PlainTextThatReadsAsAnEncodedWordIsEncoded)
+{
+    OutgoingMail mail = sample();
+    mail.subject = u"=?UTF-8?B?SGk=?=";
+    const std::string m = composeMessage(mail, "d", "id", "=_b");
+    EXPECT_NE(m.find("Subject: =?UTF-8?B?PT9VVEYtOD9CP1NHaz0/PQ==?=\r\n"), std::string::npos) << m;
 }
 
 // Decodes base64 lines up to the next boundary line.

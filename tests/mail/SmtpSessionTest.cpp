@@ -248,6 +248,7 @@ TEST(SmtpSessionTest, ServerNames)
     EXPECT_EQ(parse(u"host:99999", a), CannotConnect);
     EXPECT_EQ(parse(u"host:x", a), CannotConnect);
     EXPECT_EQ(parse(u"h\u00F6st", a), HostNotResolved);
+    EXPECT_EQ(parse(u"a]b:25", a), HostNotResolved);
 }
 
 // TLS and authentication: what goes out, in order, for each server
