@@ -30,6 +30,7 @@ public:
     // under another apartment's feet), so, as the runtime itself does for
     // free-threaded DLLs, the DLL goes only once activity has settled.
     bool canUnload() const;
+    bool holdsNothing() const { return objects_ == 0 && locks_ == 0; }
 
     static constexpr ULONGLONG kUnloadDelayMs = 1000;
 

@@ -36,7 +36,7 @@ TEST(OnlineStatus, AnswersTheQueryAsABooleanAndReleasesTheObject)
         else
             EXPECT_EQ(failure.source, L"CWinInetConnection.Refresh");
         EXPECT_EQ(platform.use_count(), 1) << "the connection object still holds the platform";
-        EXPECT_TRUE(automation::ComModule::instance().canUnload());
+        EXPECT_TRUE(automation::ComModule::instance().holdsNothing()) << "the connection object is released";
     }
 }
 
