@@ -1,0 +1,72 @@
+// The Credential Manager as the component reads it, in the test prefix.
+#include <windows.h>
+#include <wincred.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "mailcomponent/WindowsCredentials.h"
+
+namespace qel::mailcomponent {
+namespace {
+
+const wchar_t kStored[] = L"QelSmtp/credentials.test:2525";
+
+class WindowsCredentialsTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        const std::wstring password = L"s\u00e9cret";
+        CREDENTIALW credential{};
+        credential.Type = CRED_TYPE_GENERIC;
+        credential.TargetName = const_cast<wchar_t*>(kStored);
+        credential.UserName = const_cast<wchar_t*>(L"mailer");
+        credential.CredentialBlob = reinterpret_cast<BYTE*>(const_cast<wchar_t*>(password.c_str()));
+        credential.CredentialBlobSize = static_cast<DWORD>(password.size() * sizeof(wchar_t));
+        credential.Persist = CRED_PERSIST_LOCAL_MACHINE;
+        ASSERT_TRUE(CredWriteW(&credential, 0));
+    }
+    void TearDown() override { CredDeleteW(kStored, CRED_TYPE_GENERIC, 0); }
+};
+
+TEST_F(WindowsCredentialsTest, OnlyTheServersOwnTargetIsReadWhateverItsCase)
+{
+    const struct {
+        const char16_t* target;
+        bool found;
+    } cases[] = {
+        {u"QelSmtp/credentials.test:2525", true},
+        {u"QELSMTP/Credentials.Test:2525", true},
+        {u"QelSmtp/credentials.test:25", false}, // a prefix of the stored one
+        {u"QelSmtp/credentials.test:25250", false},
+        {u"QelSmtp/other.test:2525", false},
+    };
+    for (const auto& c : cases) {
+        mail::Credentials read;
+        EXPECT_EQ(WindowsCredentials().read(c.target, read), c.found) << "case " << &c - cases;
+        if (c.found) {
+            EXPECT_EQ(read.user.view(), "mailer");
+            EXPECT_EQ(read.password.view(), "s\xc3\xa9" "cret");
+        }
+    }
+}
+
+// Every send without a stored credential looks one up.
+TEST_F(WindowsCredentialsTest, LookingUpAMissingCredentialKeepsNoHandle)
+{
+    const auto nextHandle = [] {
+        const HANDLE probe = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+        CloseHandle(probe);
+        return reinterpret_cast<ULONG_PTR>(probe);
+    };
+    const ULONG_PTR before = nextHandle();
+    for (int i = 0; i < 50; ++i) {
+        mail::Credentials read;
+        WindowsCredentials().read(u"QelSmtp/missing.test:25", read);
+    }
+    EXPECT_LE(nextHandle(), before + 4);
+}
+
+} // namespace
+} // namespace qel::mailcomponent
