@@ -12,21 +12,14 @@
 #include <string>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "QelMessage.h"
 
-#include <psapi.h>
-
 using Microsoft::WRL::ComPtr;
+using qel::bench::seconds;
+using qel::bench::text;
 
 namespace {
-
-double seconds()
-{
-    LARGE_INTEGER now, frequency;
-    QueryPerformanceCounter(&now);
-    QueryPerformanceFrequency(&frequency);
-    return static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
 
 // Median seconds per call of `body`, over `samples` samples of `calls` calls.
 double median(int samples, int calls, const std::function<void()>& body)
@@ -40,14 +33,6 @@ double median(int samples, int calls, const std::function<void()>& body)
     }
     std::sort(times.begin(), times.end());
     return times[times.size() / 2];
-}
-
-VARIANT text(const wchar_t* value)
-{
-    VARIANT v;
-    v.vt = VT_BSTR;
-    v.bstrVal = SysAllocString(value);
-    return v;
 }
 
 ComPtr<_Renderer> filledRenderer(int recipients)
@@ -98,24 +83,14 @@ void benchmarkSend(const wchar_t* server)
             ++failures;
     };
     const double perSend = median(10, 10, send);
-    // Wine reports PrivateUsage and the handle count as 0: take PagefileUsage
-    // (the same charge on Windows) and the value the next new handle gets,
-    // which climbs while handles leak.
-    const auto usage = [] {
-        PROCESS_MEMORY_COUNTERS_EX counters{};
-        GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters), sizeof counters);
-        const HANDLE probe = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-        CloseHandle(probe);
-        return std::pair<SIZE_T, long>(std::max(counters.PrivateUsage, counters.PagefileUsage),
-                                       static_cast<long>(reinterpret_cast<ULONG_PTR>(probe) / 4));
-    };
+    const auto usage = [] { return std::pair(qel::bench::privateBytes(), qel::bench::nextHandleSlot()); };
     const auto before = usage();
     for (int i = 0; i < 1000; ++i)
         send();
     const auto after = usage();
     std::printf("Send to %ls: %.2f ms median over 100 sends; over 1,000 more: private memory %+lld KiB, next handle slot %+ld;"
                 " %d failed\n",
-                server, perSend * 1e3, (static_cast<long long>(after.first) - static_cast<long long>(before.first)) / 1024,
+                server, perSend * 1e3, (after.first - before.first) / 1024,
                 after.second - before.second, failures);
 }
 

@@ -7,7 +7,6 @@
 #include <windows.h>
 #include <oaidl.h>
 
-#include <psapi.h>
 #include <wrl/client.h>
 
 #include <algorithm>
@@ -15,24 +14,17 @@
 #include <cstdio>
 #include <thread>
 
+#include "BenchSupport.h"
 #include "QelMessage.h"
 
 using Microsoft::WRL::ComPtr;
+using qel::bench::privateBytes;
 
 namespace {
 
-SIZE_T privateBytes()
-{
-    PROCESS_MEMORY_COUNTERS_EX counters{};
-    GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters), sizeof counters);
-    return std::max(counters.PrivateUsage, counters.PagefileUsage);
-}
-
 void put(_Renderer* r, HRESULT (STDMETHODCALLTYPE _Renderer::*setter)(VARIANT), const wchar_t* text)
 {
-    VARIANT v;
-    v.vt = VT_BSTR;
-    v.bstrVal = SysAllocString(text);
+    VARIANT v = qel::bench::text(text);
     (r->*setter)(v);
     VariantClear(&v);
 }
@@ -71,22 +63,20 @@ int wmain(int argc, wchar_t** argv)
         VariantClear(&phone);
         VariantClear(&name);
 
-        const SIZE_T baseline = privateBytes();
+        const long long baseline = privateBytes();
         std::atomic<bool> sending{true};
-        std::atomic<SIZE_T> peak{baseline};
+        std::atomic<long long> peak{baseline};
         std::thread sampler([&] {
             while (sending) {
                 peak = std::max(peak.load(), privateBytes());
                 Sleep(2);
             }
         });
-        LARGE_INTEGER started, finished, frequency;
-        QueryPerformanceCounter(&started);
+        const double started = qel::bench::seconds();
         VARIANT result;
         VariantInit(&result);
         const HRESULT hr = r->Send(&result);
-        QueryPerformanceCounter(&finished);
-        QueryPerformanceFrequency(&frequency);
+        const double took = qel::bench::seconds() - started;
         sending = false;
         sampler.join();
         peak = std::max(peak.load(), privateBytes());
@@ -97,8 +87,7 @@ int wmain(int argc, wchar_t** argv)
         VariantChangeType(&code, &result, 0, VT_I4);
         std::printf("bytes %llu seconds %.3f growth-kib %lld result %ld\n",
                     (static_cast<unsigned long long>(file.nFileSizeHigh) << 32) | file.nFileSizeLow,
-                    static_cast<double>(finished.QuadPart - started.QuadPart) / static_cast<double>(frequency.QuadPart),
-                    (static_cast<long long>(peak.load()) - static_cast<long long>(baseline)) / 1024,
+                    took, (peak.load() - baseline) / 1024,
                     SUCCEEDED(hr) ? code.lVal : static_cast<long>(hr));
         VariantClear(&result);
         status = SUCCEEDED(hr) && code.lVal == 0 ? 0 : 1;

@@ -5,9 +5,10 @@
 //   qel_tls_bench PLAIN-SERVER TLS-SERVER ATTACHMENT
 #include <windows.h>
 #include <oaidl.h>
-#include <psapi.h>
 
 #include <wrl/client.h>
+
+#include "BenchSupport.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -15,16 +16,10 @@
 #include <vector>
 
 using Microsoft::WRL::ComPtr;
+using qel::bench::seconds;
+using qel::bench::text;
 
 namespace {
-
-double seconds()
-{
-    LARGE_INTEGER now, frequency;
-    QueryPerformanceCounter(&now);
-    QueryPerformanceFrequency(&frequency);
-    return static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
 
 // Calls a member by name: a property put with one argument, or a method.
 HRESULT call(IDispatch* object, const wchar_t* name, WORD kind, std::vector<VARIANT> args, VARIANT* result = nullptr)
@@ -41,14 +36,6 @@ HRESULT call(IDispatch* object, const wchar_t* name, WORD kind, std::vector<VARI
     for (VARIANT& v : args)
         VariantClear(&v);
     return hr;
-}
-
-VARIANT text(const wchar_t* value)
-{
-    VARIANT v;
-    v.vt = VT_BSTR;
-    v.bstrVal = SysAllocString(value);
-    return v;
 }
 
 // One send; the component's answer (0 when sent).
@@ -91,16 +78,9 @@ double bestOfThree(const wchar_t* server, const wchar_t* attachment, int& failur
     return best;
 }
 
-// Wine reports PrivateUsage and the handle count as 0: PagefileUsage (the
-// same charge on Windows) and the slot the next new handle gets instead.
 std::pair<long long, long> usage()
 {
-    PROCESS_MEMORY_COUNTERS_EX counters{};
-    GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters), sizeof counters);
-    const HANDLE probe = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    CloseHandle(probe);
-    return {static_cast<long long>(std::max(counters.PrivateUsage, counters.PagefileUsage)),
-            static_cast<long>(reinterpret_cast<ULONG_PTR>(probe) / 4)};
+    return {qel::bench::privateBytes(), qel::bench::nextHandleSlot()};
 }
 
 } // namespace

@@ -25,6 +25,18 @@ def free_port():
         return s.getsockname()[1]
 
 
+def announce_and_serve(port, seconds, *stops):
+    """Prints the port for the test to read, serves for SECONDS, then stops."""
+    print(port, flush=True)
+    try:
+        time.sleep(seconds)
+    except KeyboardInterrupt:
+        pass
+    finally:
+        for stop in stops:
+            stop()
+
+
 class Mailbox:
     def __init__(self, outdir, mode):
         self.outdir, self.mode, self.count = outdir, mode, 0
@@ -101,15 +113,7 @@ def main():
     else:
         controller = Controller(Mailbox(args.outdir, args.mode), hostname="127.0.0.1", port=port)
         controller.start()
-    print(port, flush=True)
-    try:
-        time.sleep(args.seconds)
-    except KeyboardInterrupt:
-        pass
-    finally:
-        stop.set()
-        if controller:
-            controller.stop()
+    announce_and_serve(port, args.seconds, stop.set, *([controller.stop] if controller else []))
 
 
 if __name__ == "__main__":

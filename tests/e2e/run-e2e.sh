@@ -4,23 +4,13 @@
 # project's mail component to a real SMTP server on loopback; the received
 # mail is checked field by field. Then each fault the component must name.
 set -u
-bits=$1 prefix=$2 build=$3
-here=$(dirname "$(readlink -f "$0")")
-root=$(readlink -f "$here/../..")
-run() { "$root/scripts/wine-run" "$bits" "$prefix" "$@"; }
-windows_path() { local p; p=$(readlink -f "$1"); echo "Z:${p//\//\\}"; }
-work=$(mktemp -d)
-servers=()
-cleanup() { for pid in "${servers[@]}"; do kill "$pid" 2>/dev/null; done; rm -rf "$work"; }
-trap cleanup EXIT
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+source "$(dirname "$(readlink -f "$0")")/prelude.sh"
 
 # Starts a mailbox in MODE; sets $port.
 start_mailbox() {
     local mode=$1 dir=$work/$1
     mkdir -p "$dir"
-    /usr/bin/python3 "$here/mailbox.py" "$dir" "$mode" --seconds 600 >"$dir.port" 2>"$dir.log" &
+    "$python" "$here/mailbox.py" "$dir" "$mode" --seconds 600 >"$dir.port" 2>"$dir.log" &
     servers+=($!)
     for _ in $(seq 100); do [ -s "$dir.port" ] && break; sleep 0.1; done
     port=$(head -n 1 "$dir.port")
@@ -30,7 +20,7 @@ start_mailbox() {
 start_scripted() {
     dir=$work/scripted$((${#servers[@]}))
     mkdir -p "$dir"
-    /usr/bin/python3 "$here/scripted_server.py" "$dir" "$@" >"$dir.port" 2>"$dir.log" &
+    "$python" "$here/scripted_server.py" "$dir" "$@" >"$dir.port" 2>"$dir.log" &
     servers+=($!)
     for _ in $(seq 100); do [ -s "$dir.port" ] && break; sleep 0.1; done
     port=$(head -n 1 "$dir.port")
@@ -39,24 +29,17 @@ start_scripted() {
 # The explicit step that makes ours the "EasyMail.SMTP" of this prefix.
 run regsvr32 /s "$build/mailcomponent/QelSmtp.dll" || fail "registering the mail component"
 
-# A small JPEG: start and end markers around arbitrary bytes.
 picture=$work/harbour.jpg
-/usr/bin/python3 -c "import sys,os; open(sys.argv[1],'wb').write(b'\xff\xd8\xff\xe0\x00\x10JFIF\x00' + os.urandom(5000) + b'\xff\xd9')" "$picture"
+make_jpeg "$picture" 5000
 
 start_mailbox accept
 accept_port=$port
-output=$(run cscript //nologo "$(windows_path "$root/samples/vbscript/SendPictureMessage.vbs")" "127.0.0.1:$port" \
-    gateway@example.com "$(windows_path "$picture")" | tr -d '\r')
+send_sample "127.0.0.1:$port"
 echo "$output" | head -n 2
 grep -q '^Send result: 0$' <<<"$output" || fail "the sample did not send: $output"
-sed -n '/^----- TranslatedMessage -----$/,/^----- end -----$/p' <<<"$output" | sed '1d;$d' | sed 's/$/\r/' |
-    head -c -2 >"$work/translated.txt"
-for _ in $(seq 50); do [ -e "$work/accept/001.eml" ] && break; sleep 0.1; done
+check_delivered "$work/accept/001.eml" || fail "the received mail"
 [ "$(cat "$work/accept/001.envelope" 2>/dev/null | tr '\n' ' ')" = "dispatch@example.com gateway@example.com " ] ||
     fail "envelope: $(cat "$work/accept/001.envelope" 2>/dev/null)"
-/usr/bin/python3 "$here/check_mail.py" "$work/accept/001.eml" "$work/translated.txt" "$picture" gateway@example.com \
-    "Qel Dispatch" dispatch@example.com "$root/scripts/wine-run" "$bits" "$prefix" "$build/gateway/qel-gateway-read.exe" ||
-    fail "the received mail"
 
 # The C++ sample, early bound, sends the same way.
 answer=$(run "$build/samples/SendPictureMessage.exe" "127.0.0.1:$accept_port" gateway@example.com "$(windows_path "$picture")" |
@@ -83,7 +66,7 @@ fault() {
 # Send took at most SECONDS.
 within() { awk -v s="${send_seconds:-999}" -v most="$1" 'BEGIN { exit !(s <= most) }' || fail "$2: Send took $send_seconds s, more than $1"; }
 last_session() { cat "$(ls "$dir"/*.json 2>/dev/null | tail -n 1)" 2>/dev/null; }
-closed_port=$(/usr/bin/python3 -c "import socket; s=socket.socket(); s.bind(('127.0.0.1',0)); print(s.getsockname()[1])")
+closed_port=$("$python" -c "import socket; s=socket.socket(); s.bind(('127.0.0.1',0)); print(s.getsockname()[1])")
 fault closed-port "127.0.0.1:$closed_port" "code 9"
 # Without a network no name can be looked up, and no query leaves the machine.
 fault unknown-host "no-such-host.invalid" "code 17" "unshare -n"
@@ -130,10 +113,10 @@ fqdn=$(hostname -f 2>/dev/null || true)
 [[ $fqdn == *.* ]] && expected_ehlo="EHLO $fqdn" || expected_ehlo="EHLO [127.0.0.1]"
 start_scripted
 fault ehlo-machine-name "127.0.0.1:$port" "code 0"
-[ "$(last_session | /usr/bin/python3 -c 'import json,sys; print(json.load(sys.stdin)["commands"][0])')" = "$expected_ehlo" ] ||
+[ "$(last_session | "$python" -c 'import json,sys; print(json.load(sys.stdin)["commands"][0])')" = "$expected_ehlo" ] ||
     fail "EHLO without Domain: $(last_session)"
 fault ehlo-domain "127.0.0.1:$port" "code 0" "" 2 600 gw.example.org
-[ "$(last_session | /usr/bin/python3 -c 'import json,sys; print(json.load(sys.stdin)["commands"][0])')" = "EHLO gw.example.org" ] ||
+[ "$(last_session | "$python" -c 'import json,sys; print(json.load(sys.stdin)["commands"][0])')" = "EHLO gw.example.org" ] ||
     fail "EHLO with Domain: $(last_session)"
 sessions=$(ls "$dir" | wc -l)
 fault bad-domain "127.0.0.1:$port" "code 5" "" 2 600 "gw.example.org RCPT"
@@ -141,14 +124,14 @@ fault bad-domain "127.0.0.1:$port" "code 5" "" 2 600 "gw.example.org RCPT"
 # Memory of a picture send does not grow with the picture: 24 MiB here (the
 # full 200 MiB figure comes from scripts/mail-send-figures.sh), less than 16 MiB more.
 big=$work/big.jpg
-/usr/bin/python3 -c "import sys,os; open(sys.argv[1],'wb').write(b'\xff\xd8\xff\xe0\x00\x10JFIF\x00' + os.urandom(24 << 20) + b'\xff\xd9')" "$big"
+make_jpeg "$big" $((24 << 20))
 start_scripted
 measured=$(run "$build/bench/qel_mail_send_bench.exe" "127.0.0.1:$port" "$(windows_path "$big")" | tr -d '\r')
 echo "24 MiB picture: $measured"
 for _ in $(seq 100); do [ -n "$(last_session)" ] && break; sleep 0.1; done
 [[ $measured =~ growth-kib\ (-?[0-9]+)\ result\ 0$ ]] && [ "${BASH_REMATCH[1]}" -lt 16384 ] ||
     fail "a 24 MiB picture: $measured"
-[ "$(last_session | /usr/bin/python3 -c 'import json,sys; print(json.load(sys.stdin)["message"]["attachments"][0]["sha256"])')" = \
+[ "$(last_session | "$python" -c 'import json,sys; print(json.load(sys.stdin)["message"]["attachments"][0]["sha256"])')" = \
   "$(sha256sum "$big" | cut -d" " -f1)" ] || fail "the 24 MiB picture did not arrive intact"
 # A path with NUL or a control character is refused before anything is opened.
 picture_argument=$(windows_path "$picture") fault control-in-path "127.0.0.1:$port" "code 10 10 0"

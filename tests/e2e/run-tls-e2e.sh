@@ -7,22 +7,8 @@
 # the mail is checked field by field. Then each refusal, with its code, its
 # detail, and the server's command log showing nothing past the point named.
 set -u
-bits=$1 prefix=$2 build=$3
-here=$(dirname "$(readlink -f "$0")")
-root=$(readlink -f "$here/../..")
-run() { "$root/scripts/wine-run" "$bits" "$prefix" "$@"; }
-windows_path() { local p; p=$(readlink -f "$1"); echo "Z:${p//\//\\}"; }
-work=$(mktemp -d)
-servers=()
-cleanup() {
-    for pid in "${servers[@]}"; do kill "$pid" 2>/dev/null; done
-    run "$build/mailcomponent/qel-smtp-credential.exe" remove localhost:465 >/dev/null 2>&1
-    rm -rf "$work"
-}
-trap cleanup EXIT
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-python=/usr/bin/python3
+source "$(dirname "$(readlink -f "$0")")/prelude.sh"
+trap 'run "$build/mailcomponent/qel-smtp-credential.exe" remove localhost:465 >/dev/null 2>&1; stop_servers' EXIT
 
 # Starts a service in MODE (on PORT when given); sets $port and $log.
 start() {
@@ -42,7 +28,7 @@ verbs() { awk '{print tolower($1)}' "$1" 2>/dev/null | grep -v '^quit$' | paste 
 run "$build/tests/trust_root.exe" "$(windows_path "$work/certs/ca.der")" || fail "trusting the test CA in the prefix"
 run regsvr32 /s "$build/mailcomponent/QelSmtp.dll" || fail "registering the mail component"
 picture=$work/harbour.jpg
-"$python" -c "import sys,os; open(sys.argv[1],'wb').write(b'\xff\xd8\xff\xe0\x00\x10JFIF\x00' + os.urandom(5000) + b'\xff\xd9')" "$picture"
+make_jpeg "$picture" 5000
 
 answer=$(run cscript //nologo "$(windows_path "$here/tls_faults.vbs")" properties | tr -d '\r')
 [ "$answer" = "properties ok" ] || fail "the account members: $answer"
@@ -59,15 +45,9 @@ run "$build/mailcomponent/qel-smtp-credential.exe" store localhost:465 dispatch 
 # Through the Renderer, as the sample does: MailServer is all that says TLS.
 submit() {
     local server=$1 mode=$2 mechanism=$3
-    local output
-    output=$(run cscript //nologo "$(windows_path "$root/samples/vbscript/SendPictureMessage.vbs")" "$server" \
-        gateway@example.com "$(windows_path "$picture")" | tr -d '\r')
+    send_sample "$server"
     grep -q '^Send result: 0$' <<<"$output" || { fail "$server: $(grep -E 'result|ErrorText' <<<"$output")"; return; }
-    sed -n '/^----- TranslatedMessage -----$/,/^----- end -----$/p' <<<"$output" | sed '1d;$d' | sed 's/$/\r/' |
-        head -c -2 >"$work/translated.txt"
-    "$python" "$here/check_mail.py" "$work/$mode/001.eml" "$work/translated.txt" "$picture" gateway@example.com \
-        "Qel Dispatch" dispatch@example.com "$root/scripts/wine-run" "$bits" "$prefix" "$build/gateway/qel-gateway-read.exe" \
-        >"$work/$mode.check" || { cat "$work/$mode.check"; fail "$server: the received mail"; }
+    check_delivered "$work/$mode/001.eml" >"$work/$mode.check" || { cat "$work/$mode.check"; fail "$server: the received mail"; }
     grep -qxE "AUTH $mechanism( \*+)?" "$work/$mode/commands.log" || fail "$server: no AUTH $mechanism"
     echo "$server: delivered and checked; $(verbs "$work/$mode/commands.log"); $(cat "$work/$mode/tls" 2>/dev/null)"
 }

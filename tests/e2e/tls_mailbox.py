@@ -20,13 +20,12 @@ import logging
 import os
 import ssl
 import sys
-import time
 
 from aiosmtpd.controller import Controller
 from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from mailbox import Mailbox, free_port  # noqa: E402
+from mailbox import Mailbox, announce_and_serve, free_port  # noqa: E402
 
 USER, PASSWORD = b"dispatch", b"correct horse"
 
@@ -179,13 +178,7 @@ def serve(args):
         kwargs["require_starttls"] = required
     service = Service(args.mode == "forged-after-starttls", **kwargs)
     service.start()
-    print(port, flush=True)
-    try:
-        time.sleep(args.seconds)
-    except KeyboardInterrupt:
-        pass
-    finally:
-        service.stop()
+    announce_and_serve(port, args.seconds, service.stop)
 
 
 def main():

@@ -1,0 +1,35 @@
+# What both end-to-end scripts share; sourced with BITS PREFIX BUILD-DIR as
+# their arguments. Servers started into $servers stop on exit, with $work.
+bits=$1 prefix=$2 build=$3
+here=$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")
+root=$(readlink -f "$here/../..")
+python=/usr/bin/python3
+run() { "$root/scripts/wine-run" "$bits" "$prefix" "$@"; }
+windows_path() { local p; p=$(readlink -f "$1"); echo "Z:${p//\//\\}"; }
+work=$(mktemp -d)
+servers=()
+stop_servers() { for pid in "${servers[@]}"; do kill "$pid" 2>/dev/null; done; rm -rf "$work"; }
+trap stop_servers EXIT
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+
+# A JPEG of SIZE arbitrary bytes between its start and end markers.
+make_jpeg() {
+    "$python" -c "import sys,os; open(sys.argv[1],'wb').write(b'\xff\xd8\xff\xe0\x00\x10JFIF\x00' + os.urandom(int(sys.argv[2])) + b'\xff\xd9')" "$1" "$2"
+}
+
+# The VBScript sample sends $picture through SERVER; sets $output.
+send_sample() {
+    output=$(run cscript //nologo "$(windows_path "$root/samples/vbscript/SendPictureMessage.vbs")" "$1" \
+        gateway@example.com "$(windows_path "$picture")" | tr -d '\r')
+}
+
+# The mail EML (waited for) is what the sample's $output composed, field by field.
+check_delivered() {
+    local eml=$1
+    sed -n '/^----- TranslatedMessage -----$/,/^----- end -----$/p' <<<"$output" | sed '1d;$d' | sed 's/$/\r/' |
+        head -c -2 >"$work/translated.txt"
+    for _ in $(seq 50); do [ -e "$eml" ] && break; sleep 0.1; done
+    "$python" "$here/check_mail.py" "$eml" "$work/translated.txt" "$picture" gateway@example.com \
+        "Qel Dispatch" dispatch@example.com "$root/scripts/wine-run" "$bits" "$prefix" "$build/gateway/qel-gateway-read.exe"
+}
