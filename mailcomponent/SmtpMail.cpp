@@ -15,6 +15,7 @@
 #include "mail/MimeWriter.h"
 #include "mail/SmtpSession.h"
 #include "mailcomponent/FileByteSource.h"
+#include "mailcomponent/SecretUtf8.h"
 #include "mailcomponent/WindowsCredentials.h"
 
 namespace qel::mailcomponent {
@@ -89,15 +90,6 @@ std::string machineDomain()
         return {};
     const std::string domain(name, size);
     return domain.find('.') != std::string::npos && mail::isEhloDomain(domain) ? domain : std::string();
-}
-
-// A text's UTF-8 straight into `out`, leaving no other copy of it behind.
-void appendUtf8(const wchar_t* text, UINT length, mail::SecretText& out)
-{
-    const int size = length ? WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), nullptr, 0, nullptr, nullptr) : 0;
-    if (size > 0)
-        WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), out.extend(static_cast<std::size_t>(size)), size,
-                            nullptr, nullptr);
 }
 
 std::string ascii(const std::u16string& text)

@@ -5,29 +5,26 @@
 
 #include <memory>
 
+#include "mailcomponent/SecretUtf8.h"
+
 namespace qel::mailcomponent {
 
 namespace {
 
 // The blob holds the password: wiped before the Credential Manager's memory goes back.
+void wipeBlob(const CREDENTIALW& credential)
+{
+    if (credential.CredentialBlob)
+        mail::wipe(credential.CredentialBlob, credential.CredentialBlobSize);
+}
+
 struct CredentialRelease {
     void operator()(CREDENTIALW* credential) const
     {
-        if (credential->CredentialBlob)
-            mail::wipe(credential->CredentialBlob, credential->CredentialBlobSize);
+        wipeBlob(*credential);
         CredFree(credential);
     }
 };
-
-// UTF-16 to UTF-8 straight into secret storage, with no copy left elsewhere.
-void appendUtf8(const wchar_t* text, int length, mail::SecretText& out)
-{
-    if (length <= 0)
-        return;
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr, nullptr);
-    if (size > 0)
-        WideCharToMultiByte(CP_UTF8, 0, text, length, out.extend(static_cast<std::size_t>(size)), size, nullptr, nullptr);
-}
 
 // Wine's CredReadW keeps a registry handle open each time it finds nothing,
 // one per send without a stored credential; listing by prefix leaks nothing.
@@ -44,8 +41,7 @@ bool stored(const std::u16string& target)
                 && CompareStringOrdinal(list[i]->TargetName, -1, reinterpret_cast<LPCWSTR>(target.c_str()), -1, TRUE)
                        == CSTR_EQUAL;
     for (DWORD i = 0; i < count; ++i)
-        if (list[i]->CredentialBlob)
-            mail::wipe(list[i]->CredentialBlob, list[i]->CredentialBlobSize);
+        wipeBlob(*list[i]);
     CredFree(list);
     return found;
 }
@@ -61,9 +57,9 @@ bool WindowsCredentials::read(const std::u16string& target, mail::Credentials& o
     out.user.clear();
     out.password.clear();
     if (credential->UserName)
-        appendUtf8(credential->UserName, lstrlenW(credential->UserName), out.user);
+        appendUtf8(credential->UserName, static_cast<std::size_t>(lstrlenW(credential->UserName)), out.user);
     appendUtf8(reinterpret_cast<const wchar_t*>(credential->CredentialBlob),
-               static_cast<int>(credential->CredentialBlobSize / sizeof(wchar_t)), out.password);
+               credential->CredentialBlobSize / sizeof(wchar_t), out.password);
     return out.present();
 }
 
