@@ -19,16 +19,6 @@ void checkConversion(HRESULT hr)
     check(hr);
 }
 
-// Past any chain of variants held by reference (a bounded one: a host could
-// make a cycle).
-const VARIANT& innermost(const VARIANT& value)
-{
-    const VARIANT* v = &value;
-    for (int depth = 0; depth < 16 && v->vt == (VT_BYREF | VT_VARIANT) && v->pvarVal; ++depth)
-        v = v->pvarVal;
-    return *v;
-}
-
 // The value itself, whatever reference it is held by. A string held by
 // reference is read where it lies (it may be millions of characters); other
 // referenced values are small and copied.
@@ -72,6 +62,14 @@ std::u16string textOfBytes(const VARIANT& value)
 }
 
 } // namespace
+
+const VARIANT& innermost(const VARIANT& value)
+{
+    const VARIANT* v = &value;
+    for (int depth = 0; depth < 16 && v->vt == (VT_BYREF | VT_VARIANT) && v->pvarVal; ++depth)
+        v = v->pvarVal;
+    return *v;
+}
 
 bool isNull(const VARIANT& value)
 {

@@ -15,6 +15,10 @@
 
 namespace qel::automation {
 
+// Past any chain of variants held by reference; a bounded one, since a host
+// could make a cycle.
+const VARIANT& innermost(const VARIANT& value);
+
 bool isNull(const VARIANT& value);
 bool isBlank(const VARIANT& value);
 std::u16string textOf(const VARIANT& value);

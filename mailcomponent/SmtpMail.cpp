@@ -152,17 +152,15 @@ HRESULT SmtpMail::put_Password(VARIANT value)
 {
     return guarded(kSource, IID__SmtpMail, [&] {
         password_.clear();
-        VARIANT* given = &value;
-        while (given->vt == (VT_VARIANT | VT_BYREF) && given->pvarVal)
-            given = given->pvarVal;
-        if (given->vt == VT_BSTR || given->vt == (VT_BSTR | VT_BYREF)) {
-            const BSTR text = given->vt == VT_BSTR ? given->bstrVal : *given->pbstrVal;
+        const VARIANT& given = automation::innermost(value);
+        if (automation::isText(given)) {
+            const BSTR text = given.vt == VT_BSTR ? given.bstrVal : given.pbstrVal ? *given.pbstrVal : nullptr;
             return appendUtf8(text, SysStringLen(text), password_);
         }
-        if (given->vt == VT_EMPTY || given->vt == VT_NULL)
+        if (given.vt == VT_EMPTY || given.vt == VT_NULL)
             return;
         Variant converted; // a number, say: its text is wiped with it
-        if (FAILED(VariantChangeType(converted.receive(), given, 0, VT_BSTR)))
+        if (FAILED(VariantChangeType(converted.receive(), const_cast<VARIANT*>(&given), 0, VT_BSTR)))
             raise(ErrorNumber::TypeMismatch);
         appendUtf8(converted.get().bstrVal, SysStringLen(converted.get().bstrVal), password_);
         mail::wipe(converted.get().bstrVal, SysStringByteLen(converted.get().bstrVal));
