@@ -37,9 +37,17 @@ stamp=/var/lib/qel-setup.done
 if [ ! -f "$stamp" ] || [ "$(cat "$stamp")" != "${packages[*]}" ]; then
     add_backports
     dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
-    apt-get update -qq
-    apt-get install -y -qq --no-install-recommends "${packages[@]}" >/dev/null
-    apt-get install -y -qq --no-install-recommends -t bookworm-backports qemu-user-static >/dev/null
+    source "$(dirname "$0")/apt-view.sh"
+    view=$(mktemp -d)
+    trap 'rm -rf "$view"' EXIT
+    apt_view_update "$view"
+    if ! apt-get "${apt_view_opts[@]}" install -y -qq --no-install-recommends "${packages[@]}" >/dev/null ||
+       ! apt-get "${apt_view_opts[@]}" install -y -qq --no-install-recommends -t bookworm-backports qemu-user-static >/dev/null; then
+        echo "setup: the packages could not be installed (apt's messages above). If apt named an index that" \
+             "failed to download, the package registry is mid-sync or stale: run 'bash scripts/setup.sh' again" \
+             "later; otherwise check the machine's sources under /etc/apt." >&2
+        exit 1
+    fi
     echo "${packages[*]}" > "$stamp"
 fi
 
