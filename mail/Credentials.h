@@ -4,14 +4,27 @@
 // (the Windows Credential Manager), keyed by a target that names the server.
 #include <string>
 
+#include "mail/Deadline.h"
+#include "mail/MailCodes.h"
 #include "mail/SecretText.h"
 
 namespace qel::mail {
 
 struct Credentials {
     SecretText user;     // UTF-8
-    SecretText password; // UTF-8
+    SecretText password; // UTF-8; an OAuth 2.0 access token when `accessToken`
+    bool accessToken = false;
     bool present() const { return !user.empty(); }
+};
+
+// Where an OAuth account's access tokens come from: a token endpoint, with
+// what was fetched kept until shortly before it expires.
+class TokenSource {
+public:
+    virtual ~TokenSource() = default;
+    // Puts a token into `token`. `renew`: the server refused the last one, so
+    // none kept may be given again. On failure, the code and why in `detail`.
+    virtual MailCode token(bool renew, Deadline deadline, SecretText& token, std::string& detail) = 0;
 };
 
 class CredentialSource {

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <sstream>
 
+#include <nlohmann/json.hpp>
+
 #include "mail/Base64.h"
 
 namespace qel::mail {
@@ -37,13 +39,16 @@ ServerCapabilities capabilitiesOf(const std::vector<std::string>& lines)
         for (std::string mechanism; words >> mechanism;) {
             offered.plain = offered.plain || mechanism == "PLAIN";
             offered.login = offered.login || mechanism == "LOGIN";
+            offered.xoauth2 = offered.xoauth2 || mechanism == "XOAUTH2";
         }
     }
     return offered;
 }
 
-AuthMechanism chooseMechanism(const ServerCapabilities& offered)
+AuthMechanism chooseMechanism(const ServerCapabilities& offered, bool accessToken)
 {
+    if (accessToken)
+        return offered.xoauth2 ? AuthMechanism::XOAuth2 : AuthMechanism::None;
     if (offered.plain)
         return AuthMechanism::Plain;
     if (offered.login)
@@ -56,11 +61,37 @@ AuthExchange::AuthExchange(AuthMechanism mechanism, const Credentials& credentia
 {
 }
 
+std::string xoauth2Status(std::string_view challenge)
+{
+    std::string decoded;
+    if (!decodeBase64(challenge, decoded))
+        return {};
+    const nlohmann::json reply = nlohmann::json::parse(decoded, nullptr, false);
+    if (!reply.is_object() || !reply.contains("status"))
+        return {};
+    const nlohmann::json& status = reply["status"];
+    std::string text = status.is_string() ? status.get<std::string>() : status.is_number_integer() ? status.dump() : "";
+    if (text.size() > 32 || !std::all_of(text.begin(), text.end(), [](char c) { return c > 0x20 && c < 0x7F; }))
+        return {};
+    return text;
+}
+
 SecretText AuthExchange::firstLine() const
 {
     if (mechanism_ == AuthMechanism::Login)
         return SecretText("AUTH LOGIN\r\n");
     SecretText message;
+    if (mechanism_ == AuthMechanism::XOAuth2) {
+        message.append("user=");
+        message.append(credentials_.user.view());
+        message.append("\x01" "auth=Bearer ");
+        message.append(credentials_.password.view());
+        message.append("\x01\x01");
+        SecretText line("AUTH XOAUTH2 ");
+        appendBase64(message.view(), line);
+        line.append("\r\n");
+        return line;
+    }
     message.append(std::string_view("\0", 1));
     message.append(credentials_.user.view());
     message.append(std::string_view("\0", 1));
@@ -76,6 +107,14 @@ MailCode AuthExchange::answer(int code, std::string_view text, SecretText& next)
     next.clear();
     if (code == 235)
         return Sent;
+    if (code == 334 && mechanism_ == AuthMechanism::XOAuth2) {
+        // A refusal in the form of a challenge: an empty line asks for the final reply.
+        if (challengesAnswered_++ > 0)
+            return AuthProtocolError;
+        refusalStatus_ = xoauth2Status(text);
+        next.append("\r\n");
+        return Sent;
+    }
     if (code == 334) {
         std::string challenge;
         // PLAIN went out whole with the command; LOGIN asks twice, no more.

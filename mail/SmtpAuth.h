@@ -1,5 +1,6 @@
 #pragma once
-// SMTP authentication (RFC 4954) with PLAIN (RFC 4616) and LOGIN: what an
+// SMTP authentication (RFC 4954) with PLAIN (RFC 4616) and LOGIN, and
+// XOAUTH2 for an OAuth 2.0 access token: what an
 // EHLO reply offers, which mechanism to use, and the exchange itself, step
 // by step, so that the dialogue owns the connection and this owns the rules.
 #include <string>
@@ -16,16 +17,22 @@ struct ServerCapabilities {
     bool authOffered = false;
     bool plain = false;
     bool login = false;
+    bool xoauth2 = false;
 };
 
 // `lines`: the texts of an EHLO reply, each without its code and separator;
 // the first, which greets, is not read.
 ServerCapabilities capabilitiesOf(const std::vector<std::string>& lines);
 
-enum class AuthMechanism { None, Plain, Login };
+enum class AuthMechanism { None, Plain, Login, XOAuth2 };
 
-// PLAIN when offered (one round trip), LOGIN otherwise, None when neither is.
-AuthMechanism chooseMechanism(const ServerCapabilities& offered);
+// For a password: PLAIN when offered (one round trip), LOGIN otherwise. For
+// an access token: XOAUTH2. None when the server offers no such mechanism.
+AuthMechanism chooseMechanism(const ServerCapabilities& offered, bool accessToken = false);
+
+// The "status" of an XOAUTH2 failure challenge (base64 of a JSON object),
+// printable ASCII only; empty when there is none.
+std::string xoauth2Status(std::string_view challenge);
 
 class AuthExchange {
 public:
@@ -38,11 +45,14 @@ public:
     // filled: send it and read the next reply. Otherwise the failure code:
     // AuthenticationFailed, AuthModeNotSupported or AuthProtocolError.
     MailCode answer(int code, std::string_view text, SecretText& next);
+    // What an XOAUTH2 server said of a refused token (its challenge's status).
+    const std::string& refusalStatus() const { return refusalStatus_; }
 
 private:
     AuthMechanism mechanism_;
     const Credentials& credentials_;
     int challengesAnswered_ = 0;
+    std::string refusalStatus_;
 };
 
 } // namespace qel::mail

@@ -5,6 +5,7 @@
 
 #include "mail/DotStuffer.h"
 #include "mail/SmtpAuth.h"
+#include "mail/TokenResponse.h"
 
 namespace qel::mail {
 
@@ -52,6 +53,11 @@ public:
 
     // Bytes already read but not yet taken as a reply.
     void discardUnread() { buffer_.clear(); }
+    void wipeUnread()
+    {
+        wipe(buffer_.data(), buffer_.capacity());
+        buffer_.clear();
+    }
 
 private:
     MailCode nextLine(std::string& line, Deadline deadline)
@@ -77,6 +83,23 @@ private:
     SmtpTransport& transport_;
     std::string buffer_;
 };
+
+// "5.7.8" and the like (RFC 3463): class, subject, detail.
+bool isEnhancedStatus(const std::string& word)
+{
+    int parts = 0;
+    std::size_t digits = 0;
+    for (const char c : word) {
+        if (c == '.') {
+            if (digits == 0 || ++parts > 2)
+                return false;
+            digits = 0;
+        } else if (!std::isdigit(static_cast<unsigned char>(c)) || ++digits > 3) {
+            return false;
+        }
+    }
+    return parts == 2 && digits > 0 && (word[0] == '2' || word[0] == '4' || word[0] == '5') && word[1] == '.';
+}
 
 // The limit of an EHLO line "SIZE [n]": 0 when none is given.
 bool sizeLimitOf(const std::string& line, std::uint64_t& limit)
@@ -119,11 +142,15 @@ public:
         if (const MailCode status = replies_.read(code_, deadline, &lines); status != Sent)
             return status;
         lastReply_ = std::to_string(code_);
-        for (const std::string& line : lines) {
-            lastReply_ += ' ';
-            lastReply_.append(line, 0, kMaxDetail);
+        if (secretReplies_) {
+            // A reply to AUTH may quote what was sent: its code and enhanced status only.
+            if (!lines.empty() && isEnhancedStatus(lines.back().substr(0, lines.back().find(' '))))
+                lastReply_ += ' ' + lines.back().substr(0, lines.back().find(' '));
+        } else {
+            for (const std::string& line : lines)
+                lastReply_ += ' ' + escapedText(line, kMaxDetail);
+            lastReply_.resize(std::min(lastReply_.size(), kMaxDetail));
         }
-        lastReply_.resize(std::min(lastReply_.size(), kMaxDetail));
         if (text)
             text->insert(text->end(), lines.begin(), lines.end());
         if (code_ == 552)
@@ -132,6 +159,14 @@ public:
     }
 
     int code() const { return code_; }
+
+    // While set, replies are kept out of the detail and wiped once read.
+    void secretReplies(bool secret)
+    {
+        secretReplies_ = secret;
+        if (!secret)
+            replies_.wipeUnread();
+    }
 
     // Bytes the server sent before a TLS handshake are no replies.
     void discardUnread() { replies_.discardUnread(); }
@@ -149,6 +184,7 @@ public:
         return code;
     }
     const std::string& detail() const { return detail_; }
+    void forgetDetail() { detail_.clear(); }
 
     // Says goodbye at a command boundary: the reply awaited briefly when the
     // server is still talking, not at all when it has stopped answering.
@@ -169,6 +205,7 @@ private:
     const DeliveryOptions& options_;
     ReplyReader replies_;
     int code_ = 0;
+    bool secretReplies_ = false;
     std::string lastReply_, detail_;
 };
 
@@ -242,6 +279,12 @@ MailCode parseServer(std::u16string_view server, ServerAddress& out)
     } else {
         out.host = text; // a name, or an IPv6 address without brackets
     }
+    // "mail.example.com." is the same name made absolute; the certificate names it without the dot.
+    if (out.host.size() > 1 && out.host.back() == '.' && text.front() != '[') {
+        out.host.pop_back();
+        if (out.host.back() == '.')
+            return HostNotResolved;
+    }
     if (out.host.empty())
         return NoServer;
     // Names, IPv4 and IPv6 addresses (with a zone) are made of these alone.
@@ -287,30 +330,58 @@ bool isEhloDomain(std::string_view domain)
 
 namespace {
 
-// AUTH with the mechanism chosen from what EHLO offered (after TLS).
-MailCode authenticate(Dialogue& dialogue, const std::vector<std::string>& extensions, const Credentials& credentials)
+// One AUTH exchange; AuthExchange ends every one within three rounds.
+MailCode authenticateOnce(Dialogue& dialogue, AuthMechanism mechanism, const Credentials& credentials)
 {
-    const ServerCapabilities offered = capabilitiesOf(extensions);
-    const AuthMechanism mechanism = chooseMechanism(offered);
-    if (mechanism == AuthMechanism::None)
-        return dialogue.refuse(AuthModeNotSupported, offered.authOffered
-                                                         ? "the server offers neither AUTH PLAIN nor AUTH LOGIN"
-                                                         : "the server offers no authentication");
     AuthExchange exchange(mechanism, credentials);
     SecretText line = exchange.firstLine();
-    for (;;) { // AuthExchange ends every exchange within three rounds
+    for (;;) {
         std::vector<std::string> reply;
         MailCode status = dialogue.exchange(line.view(), {235, 334}, AuthenticationFailed, &reply);
+        const std::string challenge = reply.empty() ? std::string() : reply.back();
+        for (std::string& text : reply)
+            wipe(text.data(), text.size());
         if (status == UnexpectedReply)
             return dialogue.refuse(AuthProtocolError, "the server's reply to AUTH is no SMTP reply");
         if (status != Sent && status != AuthenticationFailed)
             return status;
-        status = exchange.answer(dialogue.code(), reply.empty() ? std::string() : reply.back(), line);
-        if (status != Sent)
-            return dialogue.refuseWithReply(status);
+        status = exchange.answer(dialogue.code(), challenge, line);
+        if (status != Sent) {
+            dialogue.refuseWithReply(status);
+            if (!exchange.refusalStatus().empty())
+                return dialogue.refuse(status, "the server refused the access token (status " + exchange.refusalStatus()
+                                                   + "); " + dialogue.detail());
+            return status;
+        }
         if (line.empty())
             return Sent;
     }
+}
+
+// AUTH with the mechanism chosen from what EHLO offered (after TLS). A token
+// the server refuses may be one the endpoint has revoked since it was kept:
+// one fresh token is tried before giving up.
+MailCode authenticate(Dialogue& dialogue, const std::vector<std::string>& extensions, Credentials& credentials,
+                      TokenSource* tokens, Deadline renewing)
+{
+    const ServerCapabilities offered = capabilitiesOf(extensions);
+    const AuthMechanism mechanism = chooseMechanism(offered, credentials.accessToken);
+    if (mechanism == AuthMechanism::None)
+        return dialogue.refuse(AuthModeNotSupported, credentials.accessToken ? "the server does not offer AUTH XOAUTH2, which an OAuth account needs"
+                                                     : offered.authOffered ? "the server offers neither AUTH PLAIN nor AUTH LOGIN"
+                                                                           : "the server offers no authentication");
+    dialogue.secretReplies(true);
+    MailCode status = authenticateOnce(dialogue, mechanism, credentials);
+    if (status == AuthenticationFailed && mechanism == AuthMechanism::XOAuth2 && tokens) {
+        std::string why;
+        credentials.password.clear();
+        if (const MailCode renewed = tokens->token(true, renewing, credentials.password, why); renewed != Sent)
+            status = dialogue.refuse(renewed, why);
+        else
+            status = authenticateOnce(dialogue, mechanism, credentials);
+    }
+    dialogue.secretReplies(false);
+    return status;
 }
 
 MailCode converse(Dialogue& dialogue, SmtpTransport& transport, const ServerAddress& server, const Envelope& envelope,
@@ -323,6 +394,14 @@ MailCode converse(Dialogue& dialogue, SmtpTransport& transport, const ServerAddr
     if (withAccount && server.security == Security::Plain)
         return dialogue.refuse(AuthModeNotSupported, "an account is sent only over TLS: name the server host:587, "
                                                      "host:465, starttls://host or smtps://host");
+    // The token first: an endpoint that refuses leaves the mail server untouched.
+    if (withAccount && options.credentials->accessToken && options.tokens) {
+        std::string why;
+        options.credentials->password.clear();
+        if (const MailCode status = options.tokens->token(false, dialogue.stepDeadline(), options.credentials->password, why);
+            status != Sent)
+            return dialogue.refuse(status, why);
+    }
     const Deadline resolving = Deadline::in(options.stepTimeout);
     if (const MailCode status = transport.connect(server.host, server.port, resolving,
                                                   Deadline::at(resolving.when() + options.stepTimeout));
@@ -339,6 +418,7 @@ MailCode converse(Dialogue& dialogue, SmtpTransport& transport, const ServerAddr
     MailCode greeting = dialogue.exchange("EHLO " + domain + "\r\n", {250}, ConversationRefused, &extensions);
     if (greeting == ConversationRefused && dialogue.code() >= 500 && server.security != Security::StartTls) {
         extensions.clear(); // an old server: say HELO instead
+        dialogue.forgetDetail();
         greeting = dialogue.exchange("HELO " + domain + "\r\n", {250}, ConversationRefused);
     }
     if (greeting != Sent)
@@ -359,7 +439,8 @@ MailCode converse(Dialogue& dialogue, SmtpTransport& transport, const ServerAddr
             return dialogue.quit(status);
     }
     if (withAccount)
-        if (const MailCode status = authenticate(dialogue, extensions, *options.credentials); status != Sent)
+        if (const MailCode status = authenticate(dialogue, extensions, *options.credentials, options.tokens, dialogue.stepDeadline());
+            status != Sent)
             return dialogue.quit(status);
 
     std::string sizeParameter;
@@ -422,9 +503,10 @@ MailCode deliver(SmtpTransport& transport, const ServerAddress& server, const En
     if (options.detail) {
         options.detail->clear();
         if (outcome != Sent) {
+            // A server's own reason beats how the connection ended after it (a 421, then a close).
             const std::string fromTransport = transport.failureDetail();
-            *options.detail = !fromTransport.empty() ? fromTransport
-                            : !dialogue.detail().empty() ? dialogue.detail()
+            *options.detail = !dialogue.detail().empty() ? dialogue.detail()
+                            : !fromTransport.empty()     ? fromTransport
                                                          : plainDetail(outcome);
         }
     }

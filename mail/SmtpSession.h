@@ -86,7 +86,11 @@ struct DeliveryOptions {
     // What EHLO carries; empty: the transport's local address literal.
     std::string domain;
     // The account to authenticate with, after TLS only; none when null or without a user.
-    const Credentials* credentials = nullptr;
+    Credentials* credentials = nullptr;
+    // For an account with an access token: where a token (and a fresh one,
+    // once, when the server refuses it) comes from. Null: the token in
+    // `credentials` is all there is.
+    TokenSource* tokens = nullptr;
     // Receives why a delivery failed, in words (cleared on success), when not null.
     std::string* detail = nullptr;
 };

@@ -23,7 +23,7 @@ add_backports() {
 
 packages=(
     cmake ninja-build g++ clang libclang-rt-14-dev
-    googletest libbenchmark-dev libmcrypt-dev
+    googletest libbenchmark-dev libmcrypt-dev nlohmann-json3-dev
     g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64
     mingw-w64-tools libwine-dev
     wine wine64 wine32:i386

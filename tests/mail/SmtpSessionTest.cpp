@@ -249,22 +249,45 @@ TEST(SmtpSessionTest, ServerNames)
     EXPECT_EQ(parse(u"host:x", a), CannotConnect);
     EXPECT_EQ(parse(u"h\u00F6st", a), HostNotResolved);
     EXPECT_EQ(parse(u"a]b:25", a), HostNotResolved);
+    EXPECT_EQ(parse(u"smtp.example.com.:587", a), Sent);
+    EXPECT_EQ(a.host + "|" + a.port, "smtp.example.com|587");
+    EXPECT_EQ(parse(u"smtp.example.com..", a), HostNotResolved);
 }
+
+// Hands out "tok1", "tok2", ... or refuses; counts the requests.
+class CountingTokens : public TokenSource {
+public:
+    MailCode token(bool, Deadline, SecretText& token, std::string& detail) override
+    {
+        ++requests;
+        if (refusal != Sent) {
+            detail = "the token endpoint refused: invalid_client";
+            return refusal;
+        }
+        token.append("tok" + std::to_string(requests));
+        return Sent;
+    }
+    MailCode refusal = Sent;
+    int requests = 0;
+};
 
 // TLS and authentication: what goes out, in order, for each server
 // behaviour, with its code and the words of the detail. "<TLS>" marks the
 // handshake; nothing after a failed or refused one may go out.
 TEST(SmtpSessionTest, SecureDialogues)
 {
+    enum Account { None, Password, Token, RefusedToken };
     struct Case {
         const char* name;
         std::u16string_view server;
-        bool account;
+        Account account;
         std::deque<std::string> replies;
         MailCode tls;
         MailCode expected;
         std::string sent;
         std::string detail;
+        int tokenRequests = 0;
+        std::string transportSays = "";
     };
     const std::string tail = "MAIL FROM:<me@example.com> SIZE=6\r\nRCPT TO:<gateway@example.com>\r\n"
                              "RCPT TO:<copy@example.com>\r\nDATA\r\nbody\r\n.\r\nQUIT\r\n";
@@ -275,53 +298,87 @@ TEST(SmtpSessionTest, SecureDialogues)
         return first;
     };
     const std::string plainAuth = "AUTH PLAIN AGRpc3BhdGNoAGNvcnJlY3QgaG9yc2U=\r\n";
+    const std::string bearer1 = "AUTH XOAUTH2 dXNlcj1kaXNwYXRjaAFhdXRoPUJlYXJlciB0b2sxAQE=\r\n";
+    const std::string bearer2 = "AUTH XOAUTH2 dXNlcj1kaXNwYXRjaAFhdXRoPUJlYXJlciB0b2syAQE=\r\n";
+    const std::string refusal = "334 eyJzdGF0dXMiOiI0MDEiLCJzY2hlbWVzIjoiYmVhcmVyIiwic2NvcGUiOiJodHRwczovL21haWwuZ29vZ2xlLmNvbS8ifQ==\r\n";
+    const std::deque<std::string> oauthReady{"220 hi\r\n", "250-hi\r\n250 STARTTLS\r\n", "220 go\r\n",
+                                             "250-hi\r\n250-AUTH XOAUTH2\r\n250 SIZE\r\n"};
+    const auto after = [](std::deque<std::string> first, std::initializer_list<std::string> more) {
+        first.insert(first.end(), more.begin(), more.end());
+        return first;
+    };
+    const std::string oauthStart = "EHLO client\r\nSTARTTLS\r\n<TLS>EHLO client\r\n";
     const std::vector<Case> cases{
-        {"STARTTLS, then PLAIN", u"mail.example.com:587", true,
+        {"STARTTLS, then PLAIN", u"mail.example.com:587", Password,
          then({"220 hi\r\n", "250-hi\r\n250 STARTTLS\r\n", "220 go\r\n", "250-hi\r\n250-AUTH LOGIN PLAIN\r\n250 SIZE\r\n",
                "235 ok\r\n"}),
          Sent, Sent, "EHLO client\r\nSTARTTLS\r\n<TLS>EHLO client\r\n" + plainAuth + tail, ""},
-        {"implicit TLS, then LOGIN", u"smtps://mail.example.com", true,
+        {"implicit TLS, then LOGIN", u"smtps://mail.example.com", Password,
          then({"220 hi\r\n", "250-hi\r\n250-AUTH LOGIN\r\n250 SIZE\r\n", "334 VXNlcm5hbWU6\r\n", "334 UGFzc3dvcmQ6\r\n",
                "235 ok\r\n"}),
          Sent, Sent, "<TLS>EHLO client\r\nAUTH LOGIN\r\nZGlzcGF0Y2g=\r\nY29ycmVjdCBob3JzZQ==\r\n" + tail, ""},
-        {"a forged reply behind the 220 is not read", u"starttls://mail.example.com:2525", false,
+        {"a forged reply behind the 220 is not read", u"starttls://mail.example.com:2525", None,
          then({"220 hi\r\n", "250-hi\r\n250 STARTTLS\r\n", "220 go\r\n554 forged\r\n", "250-hi\r\n250 SIZE\r\n"}), Sent,
          Sent, "EHLO client\r\nSTARTTLS\r\n<TLS>EHLO client\r\n" + tail, ""},
-        {"STARTTLS not offered", u"mail.example.com:587", false, {"220 hi\r\n", "250-hi\r\n250 AUTH PLAIN\r\n"}, Sent,
+        {"STARTTLS not offered", u"mail.example.com:587", None, {"220 hi\r\n", "250-hi\r\n250 AUTH PLAIN\r\n"}, Sent,
          UnexpectedReply, "EHLO client\r\n", "does not offer STARTTLS"},
-        {"EHLO refused where STARTTLS is required: no HELO", u"mail.example.com:587", false, {"220 hi\r\n", "502 no\r\n"},
+        {"EHLO refused where STARTTLS is required: no HELO", u"mail.example.com:587", None, {"220 hi\r\n", "502 no\r\n"},
          Sent, ConversationRefused, "EHLO client\r\nQUIT\r\n", "502 no"},
-        {"STARTTLS refused", u"mail.example.com:587", false, {"220 hi\r\n", "250-hi\r\n250 STARTTLS\r\n", "454 not now\r\n"},
+        {"STARTTLS refused", u"mail.example.com:587", None, {"220 hi\r\n", "250-hi\r\n250 STARTTLS\r\n", "454 not now\r\n"},
          Sent, UnexpectedReply, "EHLO client\r\nSTARTTLS\r\n", "454 not now"},
-        {"handshake or certificate refused", u"mail.example.com:587", true, {"220 hi\r\n", "250-hi\r\n250 STARTTLS\r\n",
+        {"handshake or certificate refused", u"mail.example.com:587", Password, {"220 hi\r\n", "250-hi\r\n250 STARTTLS\r\n",
          "220 go\r\n"}, CannotConnect, CannotConnect, "EHLO client\r\nSTARTTLS\r\n<TLS>", "transport says why"},
-        {"implicit TLS refused", u"mail.example.com:465", false, {}, CannotConnect, CannotConnect, "<TLS>", "transport says why"},
-        {"wrong password", u"mail.example.com:587", true, {"220 hi\r\n", "250-hi\r\n250 STARTTLS\r\n", "220 go\r\n",
+        {"implicit TLS refused", u"mail.example.com:465", None, {}, CannotConnect, CannotConnect, "<TLS>", "transport says why"},
+        {"wrong password", u"mail.example.com:587", Password, {"220 hi\r\n", "250-hi\r\n250 STARTTLS\r\n", "220 go\r\n",
          "250-hi\r\n250 AUTH PLAIN\r\n", "535 5.7.8 Authentication credentials invalid\r\n", "221 bye\r\n"}, Sent,
          AuthenticationFailed, "EHLO client\r\nSTARTTLS\r\n<TLS>EHLO client\r\n" + plainAuth + "QUIT\r\n",
-         "535 5.7.8 Authentication credentials invalid"},
-        {"no mechanism in common", u"mail.example.com:465", true, {"220 hi\r\n", "250-hi\r\n250 AUTH CRAM-MD5\r\n", "221 bye\r\n"},
+         "answered: 535 5.7.8"},
+        {"a refusal that quotes the account", u"mail.example.com:465", Password, {"220 hi\r\n",
+         "250-hi\r\n250 AUTH PLAIN\r\n", "501 5.5.2 bad: AUTH PLAIN AGRpc3BhdGNoAGNvcnJlY3QgaG9yc2U=\r\n", "221 bye\r\n"},
+         Sent, AuthProtocolError, "<TLS>EHLO client\r\n" + plainAuth + "QUIT\r\n", "answered: 501 5.5.2"},
+        {"control bytes in a reply are escaped", u"mail.example.com", None,
+         {std::string("554 no\rX\x1B[2J\0!\r\n", 19)}, Sent, UnexpectedReply, "QUIT\r\n",
+         "554 no\\x0DX\\x1B[2J\\x00!"},
+        {"a reply before a close is the reason", u"mail.example.com:465", None, {"421 4.7.0 Too many connections\r\n"},
+         Sent, UnexpectedReply, "<TLS>QUIT\r\n", "answered: 421 4.7.0 Too many connections", 0,
+         "the server closed the TLS session"},
+        {"XOAUTH2 with a fetched token", u"mail.example.com:587", Token, then(after(oauthReady, {"235 ok\r\n"})), Sent, Sent,
+         oauthStart + bearer1 + tail, "", 1},
+        {"a refused token is fetched once more", u"mail.example.com:587", Token,
+         after(oauthReady, {refusal, "535 5.7.8 no\r\n", refusal, "535 5.7.8 no\r\n", "221 bye\r\n"}), Sent,
+         AuthenticationFailed, oauthStart + bearer1 + "\r\n" + bearer2 + "\r\nQUIT\r\n", "(status 401)", 2},
+        {"the token endpoint refuses: no connection", u"mail.example.com:587", RefusedToken, oauthReady, Sent,
+         AuthenticationFailed, "", "invalid_client", 1},
+        {"no XOAUTH2 offered", u"mail.example.com:465", Token, {"220 hi\r\n", "250-hi\r\n250 AUTH PLAIN LOGIN\r\n"},
+         Sent, AuthModeNotSupported, "<TLS>EHLO client\r\nQUIT\r\n", "XOAUTH2", 1},
+        {"a token on a plain connection: nothing at all", u"mail.example.com", Token, {"220 hi\r\n"}, Sent,
+         AuthModeNotSupported, "", "only over TLS", 0},
+        {"no mechanism in common", u"mail.example.com:465", Password, {"220 hi\r\n", "250-hi\r\n250 AUTH CRAM-MD5\r\n", "221 bye\r\n"},
          Sent, AuthModeNotSupported, "<TLS>EHLO client\r\nQUIT\r\n", "neither AUTH PLAIN nor AUTH LOGIN"},
-        {"no AUTH at all", u"mail.example.com:465", true, {"220 hi\r\n", "250 hi\r\n", "221 bye\r\n"}, Sent,
+        {"no AUTH at all", u"mail.example.com:465", Password, {"220 hi\r\n", "250 hi\r\n", "221 bye\r\n"}, Sent,
          AuthModeNotSupported, "<TLS>EHLO client\r\nQUIT\r\n", "no authentication"},
-        {"a malformed challenge", u"mail.example.com:465", true, {"220 hi\r\n", "250-hi\r\n250 AUTH LOGIN\r\n",
-         "334 ?\r\n", "221 bye\r\n"}, Sent, AuthProtocolError, "<TLS>EHLO client\r\nAUTH LOGIN\r\nQUIT\r\n", "334 ?"},
-        {"an account on a plain connection", u"mail.example.com", true, {"220 hi\r\n"}, Sent, AuthModeNotSupported, "",
+        {"a malformed challenge", u"mail.example.com:465", Password, {"220 hi\r\n", "250-hi\r\n250 AUTH LOGIN\r\n",
+         "334 ?\r\n", "221 bye\r\n"}, Sent, AuthProtocolError, "<TLS>EHLO client\r\nAUTH LOGIN\r\nQUIT\r\n", "answered: 334"},
+        {"an account on a plain connection", u"mail.example.com", Password, {"220 hi\r\n"}, Sent, AuthModeNotSupported, "",
          "only over TLS"},
     };
-    Credentials dispatch;
-    dispatch.user.append("dispatch");
-    dispatch.password.append("correct horse");
     for (const Case& c : cases) {
+        Credentials dispatch;
+        dispatch.user.append("dispatch");
+        dispatch.password.append(c.account == Password ? "correct horse" : "");
+        dispatch.accessToken = c.account == Token || c.account == RefusedToken;
+        CountingTokens tokens;
+        tokens.refusal = c.account == RefusedToken ? AuthenticationFailed : Sent;
         ScriptedServer server(c.replies);
         server.tlsResult = c.tls;
-        server.tlsDetail = c.tls == Sent ? "" : "transport says why";
+        server.tlsDetail = c.tls == Sent ? c.transportSays : "transport says why";
         ServerAddress address;
         ASSERT_EQ(parseServer(c.server, address), Sent);
         DeliveryOptions options = clientOptions();
         std::string detail = "left from before";
         options.detail = &detail;
-        options.credentials = c.account ? &dispatch : nullptr;
+        options.credentials = c.account != None ? &dispatch : nullptr;
+        options.tokens = &tokens;
         TextData data("body\r\n");
         EXPECT_EQ(deliver(server, address, kEnvelope, data, options), c.expected) << c.name;
         EXPECT_EQ(server.sent, c.sent) << c.name;
@@ -330,6 +387,8 @@ TEST(SmtpSessionTest, SecureDialogues)
         else
             EXPECT_NE(detail.find(c.detail), std::string::npos) << c.name << ": " << detail;
         EXPECT_EQ(server.connectedTo.empty(), c.sent.empty()) << c.name;
+        EXPECT_EQ(tokens.requests, c.tokenRequests) << c.name;
+        EXPECT_EQ(detail.find("AGRpc3BhdGNo"), std::string::npos) << c.name;
     }
 }
 

@@ -1,0 +1,183 @@
+#include "mail/TokenResponse.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include <nlohmann/json.hpp>
+
+namespace qel::mail {
+
+namespace {
+
+using nlohmann::json;
+
+// Tokens travel in headers and SASL strings: visible ASCII only (RFC 6750's b64token and more).
+bool tokenLike(const std::string& text, std::size_t most)
+{
+    return !text.empty() && text.size() <= most && std::all_of(text.begin(), text.end(), [](char c) { return c > 0x20 && c < 0x7F; });
+}
+
+// The string at `name`, wiped in the parsed document once taken.
+bool takeSecret(json& object, const char* name, SecretText& out, std::size_t most)
+{
+    const auto found = object.find(name);
+    if (found == object.end() || !found->is_string())
+        return false;
+    std::string& text = found->get_ref<std::string&>();
+    const bool fits = tokenLike(text, most);
+    if (fits)
+        out.append(text);
+    wipe(text.data(), text.size());
+    return fits;
+}
+
+// A count of seconds given as a number or, as some endpoints do, as a string of digits.
+bool secondsAt(const json& object, const char* name, std::chrono::seconds& out)
+{
+    const auto found = object.find(name);
+    if (found == object.end())
+        return true; // each has a default
+    long long value = -1;
+    if (found->is_number_integer())
+        value = found->get<long long>();
+    else if (found->is_string()) {
+        const std::string& text = found->get_ref<const std::string&>();
+        if (!text.empty() && text.size() < 10 && std::all_of(text.begin(), text.end(), ::isdigit))
+            value = std::stoll(text);
+    }
+    if (value < 0 || value > 10LL * 365 * 24 * 3600)
+        return false;
+    out = std::chrono::seconds(value);
+    return true;
+}
+
+std::string stringAt(const json& object, const char* name)
+{
+    const auto found = object.find(name);
+    return found != object.end() && found->is_string() ? found->get<std::string>() : std::string();
+}
+
+// Wipes every string in the document: an endpoint may echo a secret anywhere.
+void wipeAll(json& value)
+{
+    if (value.is_string()) {
+        std::string& text = value.get_ref<std::string&>();
+        wipe(text.data(), text.size());
+    } else if (value.is_structured()) {
+        for (json& item : value)
+            wipeAll(item);
+    }
+}
+
+class Document {
+public:
+    explicit Document(std::string_view body) : value_(json::parse(body.begin(), body.end(), nullptr, false)) {}
+    ~Document() { wipeAll(value_); }
+    Document(const Document&) = delete;
+    Document& operator=(const Document&) = delete;
+    json& value() { return value_; }
+
+private:
+    json value_;
+};
+
+// A refusal in RFC 6749 5.2's form: its error and description, escaped.
+MailCode refused(int httpStatus, json& document, std::string& detail, std::string* error)
+{
+    const std::string code = document.is_object() ? stringAt(document, "error") : std::string();
+    if (code.empty()) {
+        detail = "the token endpoint answered HTTP " + std::to_string(httpStatus) + " without an OAuth error";
+        return AuthProtocolError;
+    }
+    if (error)
+        *error = code;
+    detail = "the token endpoint refused: " + escapedText(code, 64);
+    if (const std::string description = stringAt(document, "error_description"); !description.empty())
+        detail += " (" + escapedText(description, 300) + ")";
+    return AuthenticationFailed;
+}
+
+} // namespace
+
+std::string escapedText(std::string_view text, std::size_t most)
+{
+    std::string out;
+    for (const char c : text) {
+        if (out.size() >= most)
+            break;
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
+            out += escaped;
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+MailCode readTokenResponse(int httpStatus, std::string_view body, TokenGrant& out, std::string& detail, std::string* error)
+{
+    Document document(body);
+    json& answer = document.value();
+    if (httpStatus != 200)
+        return refused(httpStatus, answer, detail, error);
+    if (!answer.is_object()) {
+        detail = "the token endpoint's answer is not JSON";
+        return AuthProtocolError;
+    }
+    out.accessToken.clear();
+    out.refreshToken.clear();
+    out.expiresIn = std::chrono::seconds(3600);
+    if (!takeSecret(answer, "access_token", out.accessToken, 16 * 1024)) {
+        detail = "the token endpoint's answer has no usable access_token";
+        return AuthProtocolError;
+    }
+    std::string type = stringAt(answer, "token_type");
+    std::transform(type.begin(), type.end(), type.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    if (type != "bearer") {
+        out.accessToken.clear();
+        detail = "the token endpoint gave a token of type '" + escapedText(type, 32) + "', not Bearer";
+        return AuthProtocolError;
+    }
+    if (answer.contains("refresh_token") && !takeSecret(answer, "refresh_token", out.refreshToken, 2048)) {
+        out.accessToken.clear();
+        detail = "the token endpoint's refresh_token is malformed or too long to store";
+        return AuthProtocolError;
+    }
+    if (!secondsAt(answer, "expires_in", out.expiresIn)) {
+        out.accessToken.clear();
+        out.refreshToken.clear();
+        detail = "the token endpoint's expires_in is not a count of seconds";
+        return AuthProtocolError;
+    }
+    return Sent;
+}
+
+MailCode readDeviceAuthorization(int httpStatus, std::string_view body, DeviceAuthorization& out, std::string& detail)
+{
+    Document document(body);
+    json& answer = document.value();
+    if (httpStatus != 200)
+        return refused(httpStatus, answer, detail, nullptr);
+    out.deviceCode.clear();
+    // Google says verification_url where RFC 8628 says verification_uri.
+    out.userCode = answer.is_object() ? stringAt(answer, "user_code") : std::string();
+    out.verificationUri = answer.is_object() ? stringAt(answer, "verification_uri") : std::string();
+    if (out.verificationUri.empty() && answer.is_object())
+        out.verificationUri = stringAt(answer, "verification_url");
+    const bool https = out.verificationUri.rfind("https://", 0) == 0;
+    if (!answer.is_object() || !takeSecret(answer, "device_code", out.deviceCode, 2048) || !tokenLike(out.userCode, 64)
+        || !tokenLike(out.verificationUri, 512) || !https || !secondsAt(answer, "expires_in", out.expiresIn)
+        || !secondsAt(answer, "interval", out.interval) || out.interval.count() > 300) {
+        out.deviceCode.clear();
+        detail = "the device authorization endpoint's answer is malformed";
+        return AuthProtocolError;
+    }
+    if (out.interval.count() < 1)
+        out.interval = std::chrono::seconds(1);
+    return Sent;
+}
+
+} // namespace qel::mail
