@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <optional>
 
 #include "automation/ErrorReporting.h"
 #include "automation/VariantTerms.h"
@@ -16,6 +17,7 @@
 #include "mail/SmtpSession.h"
 #include "mailcomponent/FileByteSource.h"
 #include "mailcomponent/SecretUtf8.h"
+#include "mailcomponent/WinHttpPoster.h"
 #include "mailcomponent/WindowsCredentials.h"
 
 namespace qel::mailcomponent {
@@ -109,6 +111,7 @@ HRESULT SmtpMail::Reset()
     for (Variant* field : {&bodyFormat_, &mailServer_, &subject_, &bodyText_, &from_, &fromAddr_, &domain_, &userName_})
         *field = Variant();
     password_.clear();
+    accessToken_.clear();
     errorDetail_.clear();
     timeoutSeconds_ = kTimeoutSeconds;
     finalReplySeconds_ = kFinalReplySeconds;
@@ -148,21 +151,21 @@ HRESULT SmtpMail::put_FinalReplyTimeout(VARIANT value)
     return putSeconds(finalReplySeconds_, value, 86400);
 }
 
-HRESULT SmtpMail::put_Password(VARIANT value)
+HRESULT SmtpMail::putSecret(mail::SecretText& field, VARIANT value)
 {
     return guarded(kSource, IID__SmtpMail, [&] {
-        password_.clear();
+        field.clear();
         const VARIANT& given = automation::innermost(value);
         if (automation::isText(given)) {
             const BSTR text = given.vt == VT_BSTR ? given.bstrVal : given.pbstrVal ? *given.pbstrVal : nullptr;
-            return appendUtf8(text, SysStringLen(text), password_);
+            return appendUtf8(text, SysStringLen(text), field);
         }
         if (given.vt == VT_EMPTY || given.vt == VT_NULL)
             return;
         Variant converted; // a number, say: its text is wiped with it
         if (FAILED(VariantChangeType(converted.receive(), const_cast<VARIANT*>(&given), 0, VT_BSTR)))
             raise(ErrorNumber::TypeMismatch);
-        appendUtf8(converted.get().bstrVal, SysStringLen(converted.get().bstrVal), password_);
+        appendUtf8(converted.get().bstrVal, SysStringLen(converted.get().bstrVal), field);
         mail::wipe(converted.get().bstrVal, SysStringByteLen(converted.get().bstrVal));
     });
 }
@@ -235,14 +238,38 @@ HRESULT SmtpMail::Send(VARIANT* result)
         mail::Envelope envelope{ascii(message.from.address), {}};
         for (const mail::MailAddress& recipient : message.to)
             envelope.to.push_back(ascii(recipient.address));
-        // The properties' account, else the one stored for this server.
         mail::Credentials credentials;
+        WindowsCredentials store;
+        mail::OAuthAccount oauth;
+        WinHttpPoster https;
+        std::optional<mail::OAuthTokens> tokens;
+        std::string mailbox;
+        // An OAuth account stored for the server comes first: setting one up is a deliberate step.
+        const std::u16string target = mail::credentialTarget(server.host, server.port);
         const std::u16string user = automation::textOf(userName_.get());
-        if (!user.empty()) {
+        if (!accessToken_.empty() || !user.empty()) {
             credentials.user.append(utf8FromUtf16(user));
-            credentials.password.append(password_.view());
+            credentials.accessToken = !accessToken_.empty();
+            credentials.password.append(credentials.accessToken ? accessToken_.view() : password_.view());
+            if (credentials.accessToken && user.empty()) {
+                errorDetail_ = "AccessToken needs UserName, the mailbox the token is for";
+                return answer(mail::AuthenticationFailed, result);
+            }
+        } else if (mail::SecretText storedUser, blob; store.read(target + kOAuthAccountSuffix, storedUser, blob)) {
+            std::string missing;
+            if (mail::readStoredForm(blob.view(), oauth, errorDetail_) != mail::Sent)
+                return answer(mail::AuthProtocolError, result);
+            if (!mail::completeAccount(oauth, server.host, missing)) {
+                errorDetail_ = "the stored OAuth account lacks " + missing;
+                return answer(mail::AuthProtocolError, result);
+            }
+            mailbox = storedUser.view();
+            credentials.user.append(mailbox);
+            credentials.accessToken = true;
+            tokens.emplace(oauth, mailbox, target + kRefreshTokenSuffix, https, store, mail::TokenCache::process());
+            options.tokens = &*tokens;
         } else {
-            WindowsCredentials().read(mail::credentialTarget(server.host, server.port), credentials);
+            store.read(target, credentials);
         }
         options.credentials = &credentials;
         options.detail = &errorDetail_;

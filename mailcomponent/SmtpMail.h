@@ -9,7 +9,10 @@
 #include "automation/DispatchObject.h"
 #include "automation/Variant.h"
 #include "mail/OutgoingMail.h"
+#include "mail/OAuthAccount.h"
+#include "mail/OAuthTokens.h"
 #include "mail/SecretText.h"
+#include "mail/SmtpSession.h"
 
 namespace qel::mailcomponent {
 
@@ -34,7 +37,8 @@ public:
     STDMETHODIMP put_Timeout(VARIANT value) override;
     STDMETHODIMP get_FinalReplyTimeout(VARIANT* value) override;
     STDMETHODIMP put_FinalReplyTimeout(VARIANT value) override;
-    STDMETHODIMP put_Password(VARIANT value) override;
+    STDMETHODIMP put_Password(VARIANT value) override { return putSecret(password_, value); }
+    STDMETHODIMP put_AccessToken(VARIANT value) override { return putSecret(accessToken_, value); }
     STDMETHODIMP get_ErrorDetail(VARIANT* value) override;
     STDMETHODIMP AddRecipient(VARIANT address, VARIANT name, VARIANT type, VARIANT* result) override;
     STDMETHODIMP AddAttachment(VARIANT path, VARIANT options, VARIANT* result) override;
@@ -43,12 +47,13 @@ public:
 private:
     HRESULT store(automation::Variant& field, const VARIANT& value);
     HRESULT putSeconds(int& field, VARIANT value, int most);
+    HRESULT putSecret(mail::SecretText& field, VARIANT value);
 
     static constexpr int kTimeoutSeconds = 30;
     static constexpr int kFinalReplySeconds = 600;
 
     automation::Variant bodyFormat_, mailServer_, subject_, bodyText_, from_, fromAddr_, domain_, userName_;
-    mail::SecretText password_; // UTF-8
+    mail::SecretText password_, accessToken_; // UTF-8
     std::string errorDetail_;   // UTF-8
     int timeoutSeconds_ = kTimeoutSeconds;
     int finalReplySeconds_ = kFinalReplySeconds;

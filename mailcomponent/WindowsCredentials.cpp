@@ -5,6 +5,7 @@
 
 #include <memory>
 
+#include "common/Utf8.h"
 #include "mailcomponent/SecretUtf8.h"
 
 namespace qel::mailcomponent {
@@ -46,14 +47,51 @@ bool stored(const std::u16string& target)
     return found;
 }
 
+using StoredCredential = std::unique_ptr<CREDENTIALW, CredentialRelease>;
+
+StoredCredential readStored(const std::u16string& target)
+{
+    CREDENTIALW* found = nullptr;
+    if (!stored(target) || !CredReadW(reinterpret_cast<LPCWSTR>(target.c_str()), CRED_TYPE_GENERIC, 0, &found))
+        return nullptr;
+    return StoredCredential(found);
+}
+
 } // namespace
+
+bool WindowsCredentials::read(const std::u16string& target, mail::SecretText& user, mail::SecretText& blob)
+{
+    const StoredCredential credential = readStored(target);
+    if (!credential)
+        return false;
+    user.clear();
+    blob.clear();
+    if (credential->UserName)
+        appendUtf8(credential->UserName, static_cast<std::size_t>(lstrlenW(credential->UserName)), user);
+    blob.append(std::string_view(reinterpret_cast<const char*>(credential->CredentialBlob), credential->CredentialBlobSize));
+    return true;
+}
+
+bool WindowsCredentials::write(const std::u16string& target, std::string_view user, std::string_view blob)
+{
+    if (blob.size() > CRED_MAX_CREDENTIAL_BLOB_SIZE)
+        return false;
+    const std::u16string wideUser = utf16FromUtf8(user);
+    CREDENTIALW credential{};
+    credential.Type = CRED_TYPE_GENERIC;
+    credential.TargetName = const_cast<LPWSTR>(reinterpret_cast<LPCWSTR>(target.c_str()));
+    credential.UserName = const_cast<LPWSTR>(reinterpret_cast<LPCWSTR>(wideUser.c_str()));
+    credential.CredentialBlob = reinterpret_cast<BYTE*>(const_cast<char*>(blob.data()));
+    credential.CredentialBlobSize = static_cast<DWORD>(blob.size());
+    credential.Persist = CRED_PERSIST_LOCAL_MACHINE;
+    return CredWriteW(&credential, 0);
+}
 
 bool WindowsCredentials::read(const std::u16string& target, mail::Credentials& out)
 {
-    CREDENTIALW* found = nullptr;
-    if (!stored(target) || !CredReadW(reinterpret_cast<LPCWSTR>(target.c_str()), CRED_TYPE_GENERIC, 0, &found) || !found)
+    const StoredCredential credential = readStored(target);
+    if (!credential)
         return false;
-    const std::unique_ptr<CREDENTIALW, CredentialRelease> credential(found);
     out.user.clear();
     out.password.clear();
     if (credential->UserName)

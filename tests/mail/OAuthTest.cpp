@@ -1,8 +1,11 @@
 // Token endpoint answers, the stored OAuth account, and the requests made
 // from it; expectations written out by hand from RFC 6749 and RFC 8628.
+#include <map>
+
 #include <gtest/gtest.h>
 
 #include "mail/OAuthAccount.h"
+#include "mail/OAuthTokens.h"
 #include "mail/SmtpAuth.h"
 #include "mail/TokenResponse.h"
 
@@ -105,6 +108,69 @@ TEST(OAuthTest, AccountsTheirDefaultsAndRequests)
     elsewhere.tokenEndpoint = "http://127.0.0.1/token";
     EXPECT_FALSE(completeAccount(elsewhere, "mail.example.com", missing));
     EXPECT_NE(missing.find("https"), std::string::npos);
+}
+
+// A token endpoint that rotates refresh tokens, and a store, both in memory.
+struct FakeEndpoint : HttpsPoster, SecretStore {
+    MailCode post(const std::string& url, std::string_view form, Deadline, int& status, SecretText& body,
+                  std::string&) override
+    {
+        requests.push_back(url + "?" + std::string(form));
+        status = refuse ? 400 : 200;
+        const std::string n = std::to_string(requests.size());
+        body.append(refuse ? R"({"error":"invalid_client"})"
+                           : R"({"access_token":"at)" + n + R"(","token_type":"Bearer","refresh_token":"rt)" + n + R"("})");
+        return Sent;
+    }
+    bool read(const std::u16string& target, SecretText& user, SecretText& blob) override
+    {
+        const auto found = stored.find(target);
+        if (found == stored.end())
+            return false;
+        user.append("me@example.com");
+        blob.append(found->second);
+        return true;
+    }
+    bool write(const std::u16string& target, std::string_view, std::string_view blob) override
+    {
+        stored[target] = blob;
+        return true;
+    }
+    std::vector<std::string> requests;
+    std::map<std::u16string, std::string> stored;
+    bool refuse = false;
+};
+
+TEST(OAuthTest, TokensAreKeptRenewedAndRotated)
+{
+    OAuthAccount account;
+    account.grant = OAuthGrant::RefreshToken;
+    account.clientId = "c";
+    account.scope = "s";
+    account.tokenEndpoint = "https://id.example/token";
+    FakeEndpoint endpoint;
+    endpoint.stored[u"refresh"] = "rt0";
+    TokenCache cache;
+    OAuthTokens tokens(account, "me@example.com", u"refresh", endpoint, endpoint, cache);
+    const auto take = [&](bool renew) {
+        SecretText token;
+        std::string detail;
+        const MailCode code = tokens.token(renew, Deadline::in(std::chrono::seconds(5)), token, detail);
+        return std::to_string(code) + " " + std::string(token.view()) + detail;
+    };
+    EXPECT_EQ(take(false), "0 at1");
+    EXPECT_EQ(take(false), "0 at1"); // kept: no second request
+    EXPECT_EQ(take(true), "0 at2");
+    ASSERT_EQ(endpoint.requests.size(), 2u);
+    EXPECT_NE(endpoint.requests[0].find("refresh_token=rt0&"), std::string::npos);
+    EXPECT_NE(endpoint.requests[1].find("refresh_token=rt1&"), std::string::npos); // the rotated one
+    EXPECT_EQ(endpoint.stored[u"refresh"], "rt2");
+
+    endpoint.refuse = true;
+    EXPECT_EQ(take(true), "24 the token endpoint refused: invalid_client");
+    endpoint.stored.clear();
+    EXPECT_NE(take(true).find("24 no refresh token is stored"), std::string::npos);
+    EXPECT_EQ(endpoint.requests.size(), 3u);
 }
 
 } // namespace

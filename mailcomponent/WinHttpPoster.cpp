@@ -1,0 +1,139 @@
+#include "mailcomponent/WinHttpPoster.h"
+
+#include <windows.h>
+#include <winhttp.h>
+
+#include <memory>
+
+#include "common/Utf8.h"
+
+namespace qel::mailcomponent {
+
+namespace {
+
+using mail::MailCode;
+
+struct InternetRelease {
+    void operator()(void* handle) const { WinHttpCloseHandle(handle); }
+};
+using InternetHandle = std::unique_ptr<void, InternetRelease>;
+
+// An answer larger than this is no token response.
+constexpr std::size_t kMaxBody = 64 * 1024;
+
+int remainingMs(mail::Deadline deadline)
+{
+    return static_cast<int>(std::max<long long>(1, std::min<long long>(deadline.remaining().count(), INT_MAX)));
+}
+
+// The step's remaining time for every wait of WinHTTP still to come.
+void bound(HINTERNET handle, mail::Deadline deadline)
+{
+    const int ms = remainingMs(deadline);
+    WinHttpSetTimeouts(handle, ms, ms, ms, ms);
+}
+
+// `answering`: the request went out and the endpoint was waited for.
+MailCode failure(DWORD error, bool answering, std::string& detail)
+{
+    switch (error) {
+    case ERROR_WINHTTP_NAME_NOT_RESOLVED:
+        detail = "the token endpoint's name could not be resolved";
+        return mail::HostNotResolved;
+    case ERROR_WINHTTP_TIMEOUT:
+        detail = answering ? "the token endpoint did not answer in time" : "connecting to the token endpoint took too long";
+        return answering ? mail::NoReplyInTime : mail::ConnectTimedOut;
+    case ERROR_WINHTTP_CONNECTION_ERROR:
+        detail = "the token endpoint closed the connection";
+        return mail::ConnectionDropped;
+    case ERROR_WINHTTP_SECURE_FAILURE:
+    case ERROR_WINHTTP_SECURE_CERT_CN_INVALID:
+    case ERROR_WINHTTP_SECURE_CERT_DATE_INVALID:
+    case ERROR_WINHTTP_SECURE_INVALID_CA:
+    case ERROR_WINHTTP_SECURE_CERT_REV_FAILED:
+    case ERROR_WINHTTP_SECURE_INVALID_CERT:
+    case ERROR_WINHTTP_SECURE_CERT_REVOKED:
+    case ERROR_WINHTTP_SECURE_CERT_WRONG_USAGE:
+        detail = "the token endpoint's certificate was refused (WinHTTP error " + std::to_string(error) + ")";
+        return mail::CannotConnect;
+    default:
+        detail = "the token endpoint could not be reached (WinHTTP error " + std::to_string(error) + ")";
+        return mail::CannotConnect;
+    }
+}
+
+} // namespace
+
+MailCode WinHttpPoster::post(const std::string& url, std::string_view form, mail::Deadline deadline, int& status,
+                             mail::SecretText& body, std::string& detail)
+{
+    const std::u16string wideUrl = utf16FromUtf8(url);
+    URL_COMPONENTS parts{};
+    parts.dwStructSize = sizeof parts;
+    parts.dwHostNameLength = parts.dwUrlPathLength = parts.dwExtraInfoLength = static_cast<DWORD>(-1);
+    if (!WinHttpCrackUrl(reinterpret_cast<LPCWSTR>(wideUrl.c_str()), 0, 0, &parts) || parts.nScheme != INTERNET_SCHEME_HTTPS) {
+        detail = "the token endpoint is not an https address";
+        return mail::CannotConnect;
+    }
+    const std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
+    const std::wstring path = std::wstring(parts.lpszUrlPath, parts.dwUrlPathLength)
+                            + std::wstring(parts.lpszExtraInfo ? parts.lpszExtraInfo : L"", parts.dwExtraInfoLength);
+
+    const InternetHandle session(WinHttpOpen(L"QelSmtp", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
+                                             WINHTTP_NO_PROXY_BYPASS, 0));
+    if (!session)
+        return failure(GetLastError(), false, detail);
+    bound(session.get(), deadline);
+    const InternetHandle connection(WinHttpConnect(session.get(), host.c_str(), parts.nPort, 0));
+    const InternetHandle request(connection ? WinHttpOpenRequest(connection.get(), L"POST", path.c_str(), nullptr,
+                                                                 WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
+                                                                 WINHTTP_FLAG_SECURE)
+                                            : nullptr);
+    if (!request)
+        return failure(GetLastError(), false, detail);
+    DWORD disabled = WINHTTP_DISABLE_REDIRECTS | WINHTTP_DISABLE_COOKIES;
+    WinHttpSetOption(request.get(), WINHTTP_OPTION_DISABLE_FEATURE, &disabled, sizeof disabled);
+    DWORD logon = WINHTTP_AUTOLOGON_SECURITY_LEVEL_HIGH;
+    WinHttpSetOption(request.get(), WINHTTP_OPTION_AUTOLOGON_POLICY, &logon, sizeof logon);
+    bound(request.get(), deadline);
+
+    static const wchar_t kHeaders[] = L"Content-Type: application/x-www-form-urlencoded\r\nAccept: application/json\r\n";
+    if (!WinHttpSendRequest(request.get(), kHeaders, static_cast<DWORD>(-1), const_cast<char*>(form.data()),
+                            static_cast<DWORD>(form.size()), static_cast<DWORD>(form.size()), 0))
+        return failure(GetLastError(), false, detail);
+    bound(request.get(), deadline);
+    if (!WinHttpReceiveResponse(request.get(), nullptr))
+        return failure(GetLastError(), true, detail);
+    DWORD code = 0, size = sizeof code;
+    if (!WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER, WINHTTP_HEADER_NAME_BY_INDEX,
+                             &code, &size, WINHTTP_NO_HEADER_INDEX))
+        return failure(GetLastError(), true, detail);
+    status = static_cast<int>(code);
+
+    body.clear();
+    for (;;) {
+        if (deadline.passed()) {
+            body.clear();
+            detail = "the token endpoint did not answer in time";
+            return mail::NoReplyInTime;
+        }
+        bound(request.get(), deadline);
+        char piece[4096];
+        DWORD read = 0;
+        if (!WinHttpReadData(request.get(), piece, sizeof piece, &read)) {
+            body.clear();
+            return failure(GetLastError(), true, detail);
+        }
+        if (read == 0)
+            return mail::Sent;
+        if (body.view().size() + read > kMaxBody) {
+            body.clear();
+            detail = "the token endpoint's answer is too long";
+            return mail::AuthProtocolError;
+        }
+        body.append(std::string_view(piece, read));
+        mail::wipe(piece, read);
+    }
+}
+
+} // namespace qel::mailcomponent
