@@ -475,7 +475,7 @@ int remove(const std::u16string& target)
 {
     bool any = false;
     for (const std::u16string& name : {target, target + kOAuthAccountSuffix, target + kRefreshTokenSuffix})
-        if (CredDeleteW(wide(name).c_str(), CRED_TYPE_GENERIC, 0)) {
+        if (WindowsCredentials().remove(name)) {
             std::printf("removed %s\n", qel::utf8FromUtf16(name).c_str());
             any = true;
         }

@@ -1,5 +1,6 @@
 #include "mailcomponent/WinHttpPoster.h"
 
+#include <winsock2.h>
 #include <windows.h>
 #include <winhttp.h>
 
@@ -29,8 +30,10 @@ int remainingMs(mail::Deadline deadline)
 // The step's remaining time for every wait of WinHTTP still to come.
 void bound(HINTERNET handle, mail::Deadline deadline)
 {
-    const int ms = remainingMs(deadline);
+    int ms = remainingMs(deadline);
     WinHttpSetTimeouts(handle, ms, ms, ms, ms);
+    // Wine waits for the response's head by this one alone.
+    WinHttpSetOption(handle, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &ms, sizeof ms);
 }
 
 // `answering`: the request went out and the endpoint was waited for.
@@ -41,6 +44,7 @@ MailCode failure(DWORD error, bool answering, std::string& detail)
         detail = "the token endpoint's name could not be resolved";
         return mail::HostNotResolved;
     case ERROR_WINHTTP_TIMEOUT:
+    case WSAETIMEDOUT: // how Wine reports it
         detail = answering ? "the token endpoint did not answer in time" : "connecting to the token endpoint took too long";
         return answering ? mail::NoReplyInTime : mail::ConnectTimedOut;
     case ERROR_WINHTTP_CONNECTION_ERROR:

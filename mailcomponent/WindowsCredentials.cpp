@@ -57,47 +57,71 @@ StoredCredential readStored(const std::u16string& target)
     return StoredCredential(found);
 }
 
+std::u16string partTarget(const std::u16string& target, int part)
+{
+    return part == 1 ? target : target + u"#" + static_cast<char16_t>(u'0' + part);
+}
+
 } // namespace
 
 bool WindowsCredentials::read(const std::u16string& target, mail::SecretText& user, mail::SecretText& blob)
 {
-    const StoredCredential credential = readStored(target);
-    if (!credential)
-        return false;
     user.clear();
     blob.clear();
-    if (credential->UserName)
-        appendUtf8(credential->UserName, static_cast<std::size_t>(lstrlenW(credential->UserName)), user);
-    blob.append(std::string_view(reinterpret_cast<const char*>(credential->CredentialBlob), credential->CredentialBlobSize));
+    for (int part = 1; part <= kMaxParts; ++part) {
+        const StoredCredential credential = readStored(partTarget(target, part));
+        if (!credential)
+            return part > 1;
+        if (part == 1 && credential->UserName)
+            appendUtf8(credential->UserName, static_cast<std::size_t>(lstrlenW(credential->UserName)), user);
+        blob.append(std::string_view(reinterpret_cast<const char*>(credential->CredentialBlob), credential->CredentialBlobSize));
+        if (credential->CredentialBlobSize < kPartSize)
+            return true;
+    }
     return true;
 }
 
 bool WindowsCredentials::write(const std::u16string& target, std::string_view user, std::string_view blob)
 {
-    if (blob.size() > CRED_MAX_CREDENTIAL_BLOB_SIZE)
+    if (blob.size() >= kPartSize * kMaxParts)
         return false;
     const std::u16string wideUser = utf16FromUtf8(user);
-    CREDENTIALW credential{};
-    credential.Type = CRED_TYPE_GENERIC;
-    credential.TargetName = const_cast<LPWSTR>(reinterpret_cast<LPCWSTR>(target.c_str()));
-    credential.UserName = const_cast<LPWSTR>(reinterpret_cast<LPCWSTR>(wideUser.c_str()));
-    credential.CredentialBlob = reinterpret_cast<BYTE*>(const_cast<char*>(blob.data()));
-    credential.CredentialBlobSize = static_cast<DWORD>(blob.size());
-    credential.Persist = CRED_PERSIST_LOCAL_MACHINE;
-    return CredWriteW(&credential, 0);
+    // Every part is written, the last one shorter than a whole part (empty if need be), so a reader knows the end.
+    int part = 1;
+    for (std::size_t at = 0;; at += kPartSize, ++part) {
+        const std::u16string name = partTarget(target, part);
+        CREDENTIALW credential{};
+        credential.Type = CRED_TYPE_GENERIC;
+        credential.TargetName = const_cast<LPWSTR>(reinterpret_cast<LPCWSTR>(name.c_str()));
+        credential.UserName = const_cast<LPWSTR>(reinterpret_cast<LPCWSTR>(wideUser.c_str()));
+        credential.CredentialBlob = reinterpret_cast<BYTE*>(const_cast<char*>(blob.data() + at));
+        credential.CredentialBlobSize = static_cast<DWORD>(std::min(kPartSize, blob.size() - at));
+        credential.Persist = CRED_PERSIST_LOCAL_MACHINE;
+        if (!CredWriteW(&credential, 0))
+            return false;
+        if (credential.CredentialBlobSize < kPartSize)
+            break;
+    }
+    for (++part; part <= kMaxParts && stored(partTarget(target, part)); ++part)
+        CredDeleteW(reinterpret_cast<LPCWSTR>(partTarget(target, part).c_str()), CRED_TYPE_GENERIC, 0);
+    return true;
+}
+
+bool WindowsCredentials::remove(const std::u16string& target)
+{
+    bool removed = false;
+    for (int part = 1; part <= kMaxParts; ++part)
+        removed = CredDeleteW(reinterpret_cast<LPCWSTR>(partTarget(target, part).c_str()), CRED_TYPE_GENERIC, 0) || removed;
+    return removed;
 }
 
 bool WindowsCredentials::read(const std::u16string& target, mail::Credentials& out)
 {
-    const StoredCredential credential = readStored(target);
-    if (!credential)
+    mail::SecretText blob;
+    if (!read(target, out.user, blob))
         return false;
-    out.user.clear();
     out.password.clear();
-    if (credential->UserName)
-        appendUtf8(credential->UserName, static_cast<std::size_t>(lstrlenW(credential->UserName)), out.user);
-    appendUtf8(reinterpret_cast<const wchar_t*>(credential->CredentialBlob),
-               credential->CredentialBlobSize / sizeof(wchar_t), out.password);
+    appendUtf8(reinterpret_cast<const wchar_t*>(blob.view().data()), blob.view().size() / sizeof(wchar_t), out.password);
     return out.present();
 }
 
