@@ -5,7 +5,8 @@
 // in Wine; so a name is looked up on a thread of its own that the caller
 // waits for until the deadline and then abandons. An abandoned thread owns
 // its state, keeps this DLL and Winsock loaded until it ends, and frees the
-// result itself; at most kMaxAbandoned exist at once.
+// result itself; while kMaxAbandoned of them still run, a new lookup is
+// refused at once. Lookups that end in time do not count.
 #include "mail/Deadline.h"
 #include "mail/MailCodes.h"
 #include "mailcomponent/AddressList.h"
