@@ -9,6 +9,9 @@
     tls_mailbox.py serve OUTDIR MODE CERTS [--port N] [--seconds N]
         Prints the port, serves like mailbox.py, and writes every command
         line the server reads (AUTH arguments masked) to OUTDIR/commands.log.
+    tls_mailbox.py endless-records OUTDIR CERTS [--seconds N]
+        Prints the port; implicit TLS for one client, then records without
+        data, without end (see serve_endless_records).
 
 The account is "dispatch" with the password "correct horse".
 """
@@ -181,6 +184,76 @@ def serve(args):
     announce_and_serve(port, args.seconds, service.stop)
 
 
+def serve_endless_records(args):
+    """One implicit-TLS client, then records that carry no data, one every
+    0.2 s (slower than GnuTLS's limit on key updates, so the client's wait,
+    not its TLS library, is what ends it), until the client closes. Through
+    OpenSSL's C API, as Python's ssl can send neither: TLS 1.3 KeyUpdate
+    messages, or under TLS 1.2 empty application-data records. Writes
+    "VERSION KIND COUNT SECONDS" to OUTDIR/records: the records sent, and the
+    time from the end of the handshake until the client closed."""
+    import ctypes
+    import select
+    import socket
+    import time
+
+    lib = ctypes.CDLL("libssl.so.3")
+    lib.TLS_server_method.restype = ctypes.c_void_p
+    lib.SSL_CTX_new.restype = ctypes.c_void_p
+    lib.SSL_CTX_new.argtypes = [ctypes.c_void_p]
+    lib.SSL_new.restype = ctypes.c_void_p
+    lib.SSL_new.argtypes = [ctypes.c_void_p]
+    lib.SSL_get_version.restype = ctypes.c_char_p
+    for name in ("SSL_CTX_use_certificate_chain_file", "SSL_CTX_use_PrivateKey_file", "SSL_set_fd", "SSL_accept",
+                 "SSL_key_update", "SSL_do_handshake", "SSL_write_ex", "SSL_get_version"):
+        getattr(lib, name).argtypes = {
+            "SSL_CTX_use_certificate_chain_file": [ctypes.c_void_p, ctypes.c_char_p],
+            "SSL_CTX_use_PrivateKey_file": [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int],
+            "SSL_set_fd": [ctypes.c_void_p, ctypes.c_int],
+            "SSL_accept": [ctypes.c_void_p],
+            "SSL_key_update": [ctypes.c_void_p, ctypes.c_int],
+            "SSL_do_handshake": [ctypes.c_void_p],
+            "SSL_write_ex": [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_size_t, ctypes.POINTER(ctypes.c_size_t)],
+            "SSL_get_version": [ctypes.c_void_p],
+        }[name]
+    context = lib.SSL_CTX_new(lib.TLS_server_method())
+    pem = lambda suffix: os.path.join(args.certs, "localhost" + suffix).encode()
+    if (lib.SSL_CTX_use_certificate_chain_file(context, pem(".pem")) != 1
+            or lib.SSL_CTX_use_PrivateKey_file(context, pem(".key"), 1) != 1):
+        sys.exit("endless-records: the certificate did not load")
+    os.makedirs(args.outdir, exist_ok=True)
+    listener = socket.create_server(("127.0.0.1", 0))
+    print(listener.getsockname()[1], flush=True)
+    listener.settimeout(args.seconds)
+    connection, _ = listener.accept()
+    session = lib.SSL_new(context)
+    lib.SSL_set_fd(session, connection.fileno())
+    if lib.SSL_accept(session) != 1:
+        sys.exit("endless-records: the handshake failed")
+    version = lib.SSL_get_version(session).decode()
+    kind = "KeyUpdate" if version == "TLSv1.3" else "empty-application-data"
+    started, count, written, closed = time.monotonic(), 0, ctypes.c_size_t(), False
+    while not closed and time.monotonic() - started < args.seconds:
+        if kind == "KeyUpdate":
+            sent = lib.SSL_key_update(session, 0) == 1 and lib.SSL_do_handshake(session) == 1
+        else:
+            sent = lib.SSL_write_ex(session, b"", 0, ctypes.byref(written)) == 1
+        if not sent:
+            break
+        count += 1
+        due = started + 0.2 * count
+        while not closed and time.monotonic() < due:
+            # What the client sends is not read as TLS; only its close counts.
+            readable, _, _ = select.select([connection], [], [], max(0, due - time.monotonic()))
+            try:
+                closed = bool(readable) and not connection.recv(4096)
+            except ConnectionError:
+                closed = True
+    with open(os.path.join(args.outdir, "records"), "w") as f:
+        f.write("%s %s %d %.2f\n" % (version, kind, count, time.monotonic() - started))
+    connection.close()
+
+
 def main():
     parser = argparse.ArgumentParser()
     commands = parser.add_subparsers(dest="command", required=True)
@@ -192,8 +265,14 @@ def main():
     server.add_argument("certs")
     server.add_argument("--port", type=int, default=0)
     server.add_argument("--seconds", type=float, default=300)
+    endless = commands.add_parser("endless-records")
+    endless.add_argument("outdir")
+    endless.add_argument("certs")
+    endless.add_argument("--seconds", type=float, default=60)
     args = parser.parse_args()
-    if args.command == "certs":
+    if args.command == "endless-records":
+        serve_endless_records(args)
+    elif args.command == "certs":
         make_certificates(args.folder)
     else:
         serve(args)
