@@ -201,11 +201,11 @@ def tls12_empty_records(master, client_random, server_random):
         return out[:size]
 
     block = prf(master, b"key expansion", server_random + client_random, 40)
-    key, salt = block[16:32], block[36:40]  # the server's write key and implicit IV
+    cipher, salt = AESGCM(block[16:32]), block[36:40]  # the server's write key and implicit IV
     sequence = 1
     while True:
         number = struct.pack(">Q", sequence)
-        tag = AESGCM(key).encrypt(salt + number, b"", number + b"\x17\x03\x03\x00\x00")
+        tag = cipher.encrypt(salt + number, b"", number + b"\x17\x03\x03\x00\x00")
         yield b"\x17\x03\x03" + struct.pack(">H", len(number + tag)) + number + tag
         sequence += 1
 
@@ -262,6 +262,7 @@ def serve_endless_records(args):
     if lib.SSL_accept(session) != 1:
         sys.exit("endless-records: the handshake failed")
     version = lib.SSL_get_version(session).decode()
+    batch = 1
     if version == "TLSv1.3":
         kind = "KeyUpdate"
         send = lambda: lib.SSL_key_update(session, 0) == 1 and lib.SSL_do_handshake(session) == 1
@@ -272,7 +273,9 @@ def serve_endless_records(args):
         lib.SSL_get_client_random(session, secrets[1], 32)
         lib.SSL_get_server_random(session, secrets[2], 32)
         records = tls12_empty_records(*(secret.raw for secret in secrets))
-        send = lambda: connection.sendall(next(records)) is None
+        # Without pause, in batches: faster than the client can take them.
+        batch = 1 if args.interval else 512
+        send = lambda: connection.sendall(b"".join(next(records) for _ in range(batch))) is None
     started, count, closed = time.monotonic(), 0, False
     while not closed and time.monotonic() - started < args.seconds:
         try:
@@ -290,7 +293,8 @@ def serve_endless_records(args):
             except ConnectionError:
                 closed = True
     with open(os.path.join(args.outdir, "records"), "w") as f:
-        f.write("%s %s %d %.2f\n" % (version, kind, count, time.monotonic() - started))
+        f.write("%s %s %d %.2f\n" % (version, kind, count * batch,
+                                      time.monotonic() - started))
     connection.close()
 
 
