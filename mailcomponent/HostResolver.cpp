@@ -26,9 +26,10 @@ addrinfo hintsFor(int flags)
 
 // Shared by the caller and the lookup thread; whichever lets go last frees it.
 struct Lookup {
-    Lookup(std::string h, std::string p) : host(std::move(h)), port(std::move(p)) {}
+    Lookup(std::string h, std::string p, HostResolver::LookUp f) : host(std::move(h)), port(std::move(p)), lookUp(f) {}
 
     std::string host, port;
+    HostResolver::LookUp lookUp;
     UniqueKernelHandle done{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
     UniqueAddressInfo result;
     int status = -1;
@@ -42,7 +43,7 @@ struct Lookup {
     }
 };
 
-DWORD WINAPI lookUp(void* argument)
+DWORD WINAPI runLookup(void* argument)
 {
     auto* lookup = static_cast<Lookup*>(argument);
     {
@@ -50,7 +51,7 @@ DWORD WINAPI lookUp(void* argument)
         if (winsock.valid()) {
             const addrinfo hints = hintsFor(0);
             addrinfo* result = nullptr;
-            lookup->status = getaddrinfo(lookup->host.c_str(), lookup->port.c_str(), &hints, &result);
+            lookup->status = lookup->lookUp(lookup->host.c_str(), lookup->port.c_str(), &hints, &result);
             lookup->result.reset(result);
         }
         if (InterlockedCompareExchange(&lookup->state, Finished, Running) == Abandoned)
@@ -64,7 +65,7 @@ DWORD WINAPI lookUp(void* argument)
 // Runs the lookup, then lets go of the module reference the starter took for it.
 DWORD WINAPI lookUpAndUnload(void* argument)
 {
-    lookUp(argument);
+    runLookup(argument);
     HMODULE self = nullptr;
     GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
                        reinterpret_cast<LPCWSTR>(&lookUpAndUnload), &self);
@@ -74,7 +75,7 @@ DWORD WINAPI lookUpAndUnload(void* argument)
 } // namespace
 
 mail::MailCode HostResolver::resolve(const std::string& host, const std::string& port, mail::Deadline deadline,
-                                     AddressList& out)
+                                     AddressList& out, LookUp lookUp)
 {
     // An address literal needs no lookup and no thread.
     const addrinfo numeric = hintsFor(AI_NUMERICHOST);
@@ -86,7 +87,7 @@ mail::MailCode HostResolver::resolve(const std::string& host, const std::string&
     // Only lookups that still hang count: healthy ones running side by side do not.
     if (InterlockedCompareExchange(&lookupsAbandoned, 0, 0) >= kMaxAbandoned)
         return mail::ResolveTimedOut;
-    auto* lookup = new Lookup(host, port);
+    auto* lookup = new Lookup(host, port, lookUp);
     HMODULE module = nullptr;
     // The thread holds this DLL, so its code stays mapped even after the host releases us.
     if (!lookup->done.valid()

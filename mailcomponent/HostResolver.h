@@ -19,9 +19,12 @@ class HostResolver {
 public:
     static constexpr long kMaxAbandoned = 8;
 
+    // getaddrinfo, or a test's stand-in.
+    using LookUp = int(WSAAPI*)(const char* host, const char* port, const addrinfo* hints, addrinfo** result);
+
     // HostNotResolved, ResolveTimedOut, or ThreadNotCreated.
     static mail::MailCode resolve(const std::string& host, const std::string& port, mail::Deadline deadline,
-                                  AddressList& out);
+                                  AddressList& out, LookUp lookUp = getaddrinfo);
 };
 
 } // namespace qel::mailcomponent
