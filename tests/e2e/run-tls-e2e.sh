@@ -89,13 +89,17 @@ start plain-auth
 refuse credentials-on-plain "localhost:$port" 25 'TLS' "$log" "" dispatch "correct horse"
 
 # Servers that, after the handshake, send records without data without end
-# instead of their greeting. One every 0.2 s: the wait ends at its deadline,
-# 27 within Timeout (20 s) + 1 s. As fast as we take them (a socket that is
+# instead of their greeting. Timed by the server, from the end of its
+# handshake to our close; that span also holds our certificate check, which
+# under qemu takes over a second, so the yardstick is a server that sends one
+# record and then nothing: the greeting's wait (Timeout, 20 s) after the
+# check. One record every 0.2 s: the wait still ends at its deadline, 27,
+# within 1 s of the yardstick. As fast as we take them (a socket that is
 # never without bytes waiting): the bound on such records ends it, 18, long
-# before. Timed by the server, from the end of the handshake to our close.
-# endless NAME INTERVAL CODE MOST-SECONDS
+# before. endless NAME INTERVAL CODE MOST-SECONDS; sets $held.
 endless() {
-    local name=$1 interval=$2 code=$3 most=$4 dir=$work/$1 output began took version kind count held
+    local name=$1 interval=$2 code=$3 most=$4 dir=$work/$1 output began took version kind count
+    held=
     mkdir -p "$dir"
     "$python" "$here/tls_mailbox.py" endless-records "$dir" "$work/certs" --interval "$interval" --seconds 60 \
         >"$dir.port" 2>"$dir.err" &
@@ -113,8 +117,10 @@ endless() {
     awk -v held="${held:-999}" -v most="$most" 'BEGIN { exit !(held <= most) }' ||
         fail "$name: the server held the send ${held:-?} s, more than $most s"
 }
-endless endless-records-paced 0.2 27 21
-endless endless-records-flood 0 18 21
+endless endless-records-once 1000 27 60
+yardstick=$held
+endless endless-records-paced 0.2 27 "$(awk -v y="${yardstick:-0}" 'BEGIN { print y + 1 }')"
+endless endless-records-flood 0 18 "$(awk -v y="${yardstick:-0}" 'BEGIN { print y + 1 }')"
 
 echo "TLS end to end: $failures failures"
 [ "$failures" -eq 0 ]
