@@ -129,8 +129,8 @@ MailCode SchannelStream::negotiate(mail::Deadline deadline, MailCode late)
             credentials_.pointer(), context_.pointer(), const_cast<wchar_t*>(host_.c_str()), kContextFlags, 0, 0,
             first ? nullptr : &inDesc, 0, first ? &created : nullptr, &outDesc, &attributes, nullptr);
         const ContextBuffer token(out.pvBuffer, ContextBufferTraits{&sspi_});
-        if (first && (status == SEC_E_OK || status == SEC_I_CONTINUE_NEEDED))
-            context_.reset(created);
+        if (first && SecurityContextTraits::isValid(created))
+            context_.reset(created); // whatever the call made is ours to delete, on failure too
         if (status == SEC_E_INCOMPLETE_MESSAGE) {
             needInput = true;
             continue;
