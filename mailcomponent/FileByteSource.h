@@ -3,7 +3,7 @@
 // opened when it is attached and held, shared for reading only, until the
 // mail component lets go: what was checked is what is sent, and nobody can
 // change it in between.
-#include <windows.h>
+#include "mailcomponent/UniqueHandle.h"
 
 #include <memory>
 #include <string>
@@ -22,8 +22,7 @@ public:
     // file over kMaxBytes; FileNotRead when its size cannot be read.
     static mail::MailCode open(const std::u16string& path, std::shared_ptr<FileByteSource>& out);
 
-    explicit FileByteSource(HANDLE file, std::uint64_t size) : file_(file), size_(size) {}
-    ~FileByteSource() override { CloseHandle(file_); }
+    FileByteSource(UniqueFileHandle file, std::uint64_t size) : file_(std::move(file)), size_(size) {}
     FileByteSource(const FileByteSource&) = delete;
     FileByteSource& operator=(const FileByteSource&) = delete;
 
@@ -31,7 +30,7 @@ public:
     bool readAt(std::uint64_t offset, std::uint8_t* into, std::size_t count, std::size_t& got) override;
 
 private:
-    HANDLE file_;
+    UniqueFileHandle file_;
     std::uint64_t size_;
 };
 

@@ -3,11 +3,16 @@
 
 #include <windows.h>
 
+#include <algorithm>
+
 namespace qel::mailcomponent {
 
 namespace {
 
-LONG lookupsRunning = 0;
+// Lookups whose caller gave up waiting and whose thread still runs.
+LONG lookupsAbandoned = 0;
+
+enum : LONG { Running, Finished, Abandoned };
 
 addrinfo hintsFor(int flags)
 {
@@ -21,43 +26,46 @@ addrinfo hintsFor(int flags)
 
 // Shared by the caller and the lookup thread; whichever lets go last frees it.
 struct Lookup {
+    Lookup(std::string h, std::string p, HostResolver::LookUp f) : host(std::move(h)), port(std::move(p)), lookUp(f) {}
+
     std::string host, port;
-    HANDLE done = nullptr;
-    addrinfo* result = nullptr;
+    HostResolver::LookUp lookUp;
+    UniqueKernelHandle done{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    UniqueAddressInfo result;
     int status = -1;
+    LONG state = Running;
     LONG references = 2;
 
     void release()
     {
-        if (InterlockedDecrement(&references) != 0)
-            return;
-        if (result)
-            freeaddrinfo(result);
-        CloseHandle(done);
-        delete this;
+        if (InterlockedDecrement(&references) == 0)
+            delete this;
     }
 };
 
-DWORD WINAPI lookUp(void* argument)
+DWORD WINAPI runLookup(void* argument)
 {
     auto* lookup = static_cast<Lookup*>(argument);
-    WSADATA data;
-    const bool started = WSAStartup(MAKEWORD(2, 2), &data) == 0;
-    const addrinfo hints = hintsFor(0);
-    if (started)
-        lookup->status = getaddrinfo(lookup->host.c_str(), lookup->port.c_str(), &hints, &lookup->result);
-    SetEvent(lookup->done);
-    lookup->release();
-    if (started)
-        WSACleanup();
-    InterlockedDecrement(&lookupsRunning);
+    {
+        const WinsockUse winsock = startWinsock();
+        if (winsock.valid()) {
+            const addrinfo hints = hintsFor(0);
+            addrinfo* result = nullptr;
+            lookup->status = lookup->lookUp(lookup->host.c_str(), lookup->port.c_str(), &hints, &result);
+            lookup->result.reset(result);
+        }
+        if (InterlockedCompareExchange(&lookup->state, Finished, Running) == Abandoned)
+            InterlockedDecrement(&lookupsAbandoned);
+        SetEvent(lookup->done.get());
+        lookup->release(); // frees the result too when the caller has gone, before WSACleanup
+    }
     return 0;
 }
 
 // Runs the lookup, then lets go of the module reference the starter took for it.
 DWORD WINAPI lookUpAndUnload(void* argument)
 {
-    lookUp(argument);
+    runLookup(argument);
     HMODULE self = nullptr;
     GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
                        reinterpret_cast<LPCWSTR>(&lookUpAndUnload), &self);
@@ -67,48 +75,48 @@ DWORD WINAPI lookUpAndUnload(void* argument)
 } // namespace
 
 mail::MailCode HostResolver::resolve(const std::string& host, const std::string& port, mail::Deadline deadline,
-                                     AddressList& out)
+                                     AddressList& out, LookUp lookUp)
 {
     // An address literal needs no lookup and no thread.
     const addrinfo numeric = hintsFor(AI_NUMERICHOST);
-    addrinfo* result = nullptr;
-    if (getaddrinfo(host.c_str(), port.c_str(), &numeric, &result) == 0 && result) {
-        out = AddressList(result);
+    addrinfo* literal = nullptr;
+    if (getaddrinfo(host.c_str(), port.c_str(), &numeric, &literal) == 0 && literal) {
+        out = AddressList(literal);
         return mail::Sent;
     }
-    if (InterlockedIncrement(&lookupsRunning) > kMaxAbandoned) {
-        InterlockedDecrement(&lookupsRunning);
-        return mail::ResolveTimedOut; // earlier lookups of this process still hang
-    }
-    auto* lookup = new Lookup{host, port, CreateEventW(nullptr, TRUE, FALSE, nullptr)};
-    HMODULE self = nullptr;
+    // Only lookups that still hang count: healthy ones running side by side do not.
+    if (InterlockedCompareExchange(&lookupsAbandoned, 0, 0) >= kMaxAbandoned)
+        return mail::ResolveTimedOut;
+    auto* lookup = new Lookup(host, port, lookUp);
+    HMODULE module = nullptr;
     // The thread holds this DLL, so its code stays mapped even after the host releases us.
-    if (!lookup->done
-        || !GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&lookUpAndUnload), &self)) {
-        if (lookup->done)
-            CloseHandle(lookup->done);
+    if (!lookup->done.valid()
+        || !GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&lookUpAndUnload), &module)) {
         delete lookup;
-        InterlockedDecrement(&lookupsRunning);
         return mail::ThreadNotCreated;
     }
-    const HANDLE thread = CreateThread(nullptr, 64 * 1024, lookUpAndUnload, lookup, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
-    if (!thread) {
-        FreeLibrary(self);
-        CloseHandle(lookup->done);
+    ModuleReference self(module);
+    const UniqueKernelHandle thread(
+        CreateThread(nullptr, 64 * 1024, lookUpAndUnload, lookup, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr));
+    if (!thread.valid()) {
         delete lookup;
-        InterlockedDecrement(&lookupsRunning);
         return mail::ThreadNotCreated;
     }
-    CloseHandle(thread);
+    self.release(); // the thread's now
     const auto waitMs = std::min<long long>(deadline.remaining().count(), INFINITE - 1);
-    mail::MailCode code = mail::ResolveTimedOut;
-    if (WaitForSingleObject(lookup->done, static_cast<DWORD>(waitMs)) == WAIT_OBJECT_0) {
-        if (lookup->status == 0 && lookup->result) {
-            out = AddressList(std::exchange(lookup->result, nullptr));
-            code = mail::Sent;
-        } else {
-            code = mail::HostNotResolved;
+    bool finished = WaitForSingleObject(lookup->done.get(), static_cast<DWORD>(waitMs)) == WAIT_OBJECT_0;
+    if (!finished) {
+        InterlockedIncrement(&lookupsAbandoned);
+        if (InterlockedCompareExchange(&lookup->state, Abandoned, Running) == Finished) {
+            InterlockedDecrement(&lookupsAbandoned); // it ended just now after all
+            finished = true;
         }
+    }
+    mail::MailCode code = mail::ResolveTimedOut;
+    if (finished) {
+        code = lookup->status == 0 && lookup->result.valid() ? mail::Sent : mail::HostNotResolved;
+        if (code == mail::Sent)
+            out = AddressList(lookup->result.release());
     }
     lookup->release();
     return code;

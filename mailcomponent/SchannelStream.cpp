@@ -31,7 +31,8 @@ std::string statusText(SECURITY_STATUS status)
 } // namespace
 
 SchannelStream::SchannelStream(ByteChannel& channel, const SecurityFunctionTableW& sspi, CertificateCheck checkCertificate)
-    : channel_(channel), sspi_(sspi), checkCertificate_(checkCertificate), credentials_(sspi), context_(sspi)
+    : channel_(channel), sspi_(sspi), checkCertificate_(checkCertificate), credentials_(CredentialsTraits{{&sspi}}),
+      context_(SecurityContextTraits{{&sspi}})
 {
 }
 
@@ -50,7 +51,8 @@ MailCode SchannelStream::acquireCredentials()
 {
     // TLS 1.2 and later. SCH_CREDENTIALS is what newer Windows wants (and
     // needs for TLS 1.3); systems that do not know it (Wine 8 among them,
-    // reportedly) take SCHANNEL_CRED, limited to the same protocols.
+    // reportedly) take SCHANNEL_CRED, limited to the same protocols. No
+    // client certificate is ever offered (SCH_CRED_NO_DEFAULT_CREDS).
     constexpr DWORD flags = SCH_CRED_MANUAL_CRED_VALIDATION | SCH_CRED_NO_DEFAULT_CREDS | SCH_USE_STRONG_CRYPTO;
     TLS_PARAMETERS parameters{};
     parameters.grbitDisabledProtocols = static_cast<DWORD>(~(SP_PROT_TLS1_2_CLIENT | SP_PROT_TLS1_3_CLIENT));
@@ -60,23 +62,24 @@ MailCode SchannelStream::acquireCredentials()
     modern.cTlsParameters = 1;
     modern.pTlsParameters = &parameters;
     TimeStamp expiry;
+    CredHandle handle = CredentialsTraits::invalid();
     SECURITY_STATUS status = sspi_.AcquireCredentialsHandleW(nullptr, const_cast<wchar_t*>(UNISP_NAME_W), SECPKG_CRED_OUTBOUND,
-                                                             nullptr, &modern, nullptr, nullptr, credentials_.receive(), &expiry);
+                                                             nullptr, &modern, nullptr, nullptr, &handle, &expiry);
     if (status != SEC_E_OK) {
         SCHANNEL_CRED older{};
         older.dwVersion = SCHANNEL_CRED_VERSION;
         older.dwFlags = flags;
         older.grbitEnabledProtocols = SP_PROT_TLS1_2_CLIENT;
         status = sspi_.AcquireCredentialsHandleW(nullptr, const_cast<wchar_t*>(UNISP_NAME_W), SECPKG_CRED_OUTBOUND, nullptr,
-                                                 &older, nullptr, nullptr, credentials_.receive(), &expiry);
+                                                 &older, nullptr, nullptr, &handle, &expiry);
     }
     if (status != SEC_E_OK)
         return fail(mail::CannotConnect, "TLS is not available on this system (" + statusText(status) + ")");
-    credentials_.markHeld();
+    credentials_.reset(handle);
     return mail::Sent;
 }
 
-MailCode SchannelStream::sendToken(SecBuffer& token, mail::Deadline deadline)
+MailCode SchannelStream::sendToken(const SecBuffer& token, mail::Deadline deadline)
 {
     if (token.cbBuffer == 0 || !token.pvBuffer)
         return mail::Sent;
@@ -88,76 +91,102 @@ MailCode SchannelStream::handshake(const std::wstring& host, mail::Deadline dead
     host_ = host;
     if (const MailCode status = acquireCredentials(); status != mail::Sent)
         return status;
-    return negotiate(deadline);
+    if (const MailCode status = negotiate(deadline, mail::CannotConnect); status != mail::Sent)
+        return status;
+    return verifySession(deadline);
 }
 
-MailCode SchannelStream::negotiate(mail::Deadline deadline)
+MailCode SchannelStream::negotiate(mail::Deadline deadline, MailCode late)
 {
     // Without input yet, the first call makes the ClientHello.
-    bool needInput = !context_.held() ? false : encrypted_.empty();
+    bool needInput = context_.valid() && encrypted_.empty();
+    bool certificateAsked = false;
     for (;;) {
+        // Checked on every turn: a server can keep a handshake going with
+        // messages that each need another without ever finishing it.
+        if (deadline.passed())
+            return fail(late, "the TLS handshake did not complete in time");
         if (needInput) {
             if (encrypted_.size() > kMaxPending)
                 return fail(mail::CannotConnect, "the TLS handshake did not complete: the server sent too much");
             const MailCode status = channel_.receiveRaw(encrypted_, deadline);
             if (status == mail::ConnectionDropped)
                 return fail(status, "the server closed the connection during the TLS handshake");
+            if (status == mail::NoReplyInTime)
+                return fail(late, "no answer from the server during the TLS handshake");
             if (status != mail::Sent)
                 return fail(status, "no answer from the server during the TLS handshake");
         }
         SecBuffer in[2] = {{static_cast<unsigned long>(encrypted_.size()), SECBUFFER_TOKEN, encrypted_.data()},
                            {0, SECBUFFER_EMPTY, nullptr}};
         SecBufferDesc inDesc{SECBUFFER_VERSION, 2, in};
-        ContextBuffer out(sspi_);
-        SecBufferDesc outDesc{SECBUFFER_VERSION, 1, &out.get()};
+        SecBuffer out{0, SECBUFFER_TOKEN, nullptr};
+        SecBufferDesc outDesc{SECBUFFER_VERSION, 1, &out};
         ULONG attributes = 0;
-        const bool first = !context_.held();
-        SECURITY_STATUS status = sspi_.InitializeSecurityContextW(
-            credentials_.get(), context_.get(), const_cast<wchar_t*>(host_.c_str()), kContextFlags, 0, 0,
-            first ? nullptr : &inDesc, 0, first ? context_.receive() : nullptr, &outDesc, &attributes, nullptr);
-        if (first && (status == SEC_E_OK || status == SEC_I_CONTINUE_NEEDED))
-            context_.markHeld();
+        const bool first = !context_.valid();
+        CtxtHandle created = SecurityContextTraits::invalid();
+        const SECURITY_STATUS status = sspi_.InitializeSecurityContextW(
+            credentials_.pointer(), context_.pointer(), const_cast<wchar_t*>(host_.c_str()), kContextFlags, 0, 0,
+            first ? nullptr : &inDesc, 0, first ? &created : nullptr, &outDesc, &attributes, nullptr);
+        const ContextBuffer token(out.pvBuffer, ContextBufferTraits{&sspi_});
+        if (first && SecurityContextTraits::isValid(created))
+            context_.reset(created); // whatever the call made is ours to delete, on failure too
         if (status == SEC_E_INCOMPLETE_MESSAGE) {
             needInput = true;
             continue;
         }
+        if (status == SEC_I_INCOMPLETE_CREDENTIALS) {
+            // The server asked for a client certificate. As Microsoft's client
+            // loop does: call again with the same input, still without one
+            // (the credentials hold none); the server decides whether it can
+            // do without. Asked twice in a row, it cannot.
+            if (certificateAsked)
+                return fail(mail::CannotConnect, "the server insists on a client certificate");
+            certificateAsked = true;
+            needInput = false;
+            continue;
+        }
+        certificateAsked = false;
         // The token goes out on success and on failure alike: on failure it is the alert.
-        if (const MailCode sent = sendToken(out.get(), deadline); sent != mail::Sent && (status == SEC_E_OK || status == SEC_I_CONTINUE_NEEDED))
-            return fail(sent, "the TLS handshake could not be sent to the server");
+        if (const MailCode sent = sendToken(out, deadline); sent != mail::Sent && (status == SEC_E_OK || status == SEC_I_CONTINUE_NEEDED))
+            return fail(sent == mail::NoReplyInTime ? late : sent, "the TLS handshake could not be sent to the server");
         if (!first) {
             if (in[1].BufferType == SECBUFFER_EXTRA && in[1].cbBuffer > 0)
                 encrypted_.erase(0, encrypted_.size() - in[1].cbBuffer);
-            else if (status != SEC_E_INCOMPLETE_MESSAGE)
+            else
                 encrypted_.clear();
         }
         if (status == SEC_E_OK)
-            break;
-        if (status == SEC_I_CONTINUE_NEEDED || status == SEC_I_INCOMPLETE_CREDENTIALS) {
-            // No client certificate is offered; the server decides whether it can do without.
+            return mail::Sent;
+        if (status == SEC_I_CONTINUE_NEEDED) {
             needInput = encrypted_.empty();
             continue;
         }
         return fail(mail::CannotConnect, "the TLS handshake failed (" + statusText(status) + ")");
     }
+}
 
-    if (!established_) {
-        // Wine 8 takes SCH_CREDENTIALS but not its protocol limits (it was
-        // seen to agree on TLS 1.1), so what was agreed is checked here.
-        SecPkgContext_ConnectionInfo connection{};
-        if (sspi_.QueryContextAttributesW(context_.get(), SECPKG_ATTR_CONNECTION_INFO, &connection) != SEC_E_OK
-            || (connection.dwProtocol & (SP_PROT_TLS1_2_CLIENT | SP_PROT_TLS1_3_CLIENT)) == 0)
-            return fail(mail::CannotConnect, "the server does not speak TLS 1.2 or later (protocol "
-                                                 + statusText(static_cast<SECURITY_STATUS>(connection.dwProtocol)) + ")");
-        CertificateContext certificate;
-        if (sspi_.QueryContextAttributesW(context_.get(), SECPKG_ATTR_REMOTE_CERT_CONTEXT, certificate.receive()) != SEC_E_OK)
-            return fail(mail::CannotConnect, "the server sent no certificate");
-        std::string reason;
-        if (!checkCertificate_(certificate.get(), host_, reason))
-            return fail(mail::CannotConnect, reason);
-    }
-    if (const SECURITY_STATUS status = sspi_.QueryContextAttributesW(context_.get(), SECPKG_ATTR_STREAM_SIZES, &sizes_);
+MailCode SchannelStream::verifySession(mail::Deadline deadline)
+{
+    established_ = false;
+    // Wine 8 takes SCH_CREDENTIALS but not its protocol limits (it was
+    // seen to agree on TLS 1.1), so what was agreed is checked here.
+    SecPkgContext_ConnectionInfo connection{};
+    if (sspi_.QueryContextAttributesW(context_.pointer(), SECPKG_ATTR_CONNECTION_INFO, &connection) != SEC_E_OK
+        || (connection.dwProtocol & (SP_PROT_TLS1_2_CLIENT | SP_PROT_TLS1_3_CLIENT)) == 0)
+        return fail(mail::CannotConnect, "the server does not speak TLS 1.2 or later (protocol "
+                                             + statusText(static_cast<SECURITY_STATUS>(connection.dwProtocol)) + ")");
+    PCCERT_CONTEXT remote = nullptr;
+    if (sspi_.QueryContextAttributesW(context_.pointer(), SECPKG_ATTR_REMOTE_CERT_CONTEXT, &remote) != SEC_E_OK)
+        return fail(mail::CannotConnect, "the server sent no certificate");
+    const CertificateContext certificate(remote);
+    std::string reason;
+    if (!checkCertificate_(certificate.get(), host_, deadline, reason))
+        return fail(mail::CannotConnect, reason);
+    if (const SECURITY_STATUS status = sspi_.QueryContextAttributesW(context_.pointer(), SECPKG_ATTR_STREAM_SIZES, &sizes_);
         status != SEC_E_OK || sizes_.cbMaximumMessage == 0)
         return fail(mail::CannotConnect, "the TLS session gave no record sizes (" + statusText(status) + ")");
+    mail::wipe(record_.data(), record_.size());
     record_.assign(sizes_.cbHeader + sizes_.cbMaximumMessage + sizes_.cbTrailer, '\0');
     established_ = true;
     return mail::Sent;
@@ -165,6 +194,8 @@ MailCode SchannelStream::negotiate(mail::Deadline deadline)
 
 MailCode SchannelStream::send(std::string_view bytes, mail::Deadline deadline)
 {
+    if (broken_ != mail::Sent)
+        return broken_;
     // Records go out several at a time: one wait for the socket per record
     // would cost more than the encryption.
     wire_.clear();
@@ -177,7 +208,7 @@ MailCode SchannelStream::send(std::string_view bytes, mail::Deadline deadline)
                                 {sizes_.cbTrailer, SECBUFFER_STREAM_TRAILER, header + sizes_.cbHeader + piece},
                                 {0, SECBUFFER_EMPTY, nullptr}};
         SecBufferDesc desc{SECBUFFER_VERSION, 4, buffers};
-        const SECURITY_STATUS status = sspi_.EncryptMessage(context_.get(), 0, &desc, 0);
+        const SECURITY_STATUS status = sspi_.EncryptMessage(context_.pointer(), 0, &desc, 0);
         if (status != SEC_E_OK) {
             mail::wipe(header + sizes_.cbHeader, piece);
             return fail(mail::ConnectionDropped, "TLS could not encrypt (" + statusText(status) + ")");
@@ -196,6 +227,9 @@ MailCode SchannelStream::send(std::string_view bytes, mail::Deadline deadline)
 
 MailCode SchannelStream::receive(std::string& into, mail::Deadline deadline)
 {
+    if (broken_ != mail::Sent)
+        return broken_;
+    int withoutData = 0;
     for (;;) {
         if (!encrypted_.empty()) {
             SecBuffer buffers[4] = {{static_cast<unsigned long>(encrypted_.size()), SECBUFFER_DATA, encrypted_.data()},
@@ -205,7 +239,7 @@ MailCode SchannelStream::receive(std::string& into, mail::Deadline deadline)
             SecBufferDesc desc{SECBUFFER_VERSION, 4, buffers};
             // TLS 1.2 alerts travel under their own record type, in clear.
             const bool alert = encrypted_[0] == kAlertRecord;
-            const SECURITY_STATUS status = sspi_.DecryptMessage(context_.get(), &desc, 0, nullptr);
+            const SECURITY_STATUS status = sspi_.DecryptMessage(context_.pointer(), &desc, 0, nullptr);
             if (status == SEC_E_OK || status == SEC_I_RENEGOTIATE || status == SEC_I_CONTEXT_EXPIRED) {
                 std::size_t appended = 0;
                 std::string extra;
@@ -222,8 +256,15 @@ MailCode SchannelStream::receive(std::string& into, mail::Deadline deadline)
                     return fail(mail::ConnectionDropped, "the server closed the TLS session");
                 if (status == SEC_I_RENEGOTIATE) {
                     // The extra bytes are the handshake message; Windows uses this for TLS 1.3 tickets.
-                    if (const MailCode renegotiated = negotiate(deadline); renegotiated != mail::Sent)
+                    MailCode renegotiated = negotiate(deadline, mail::NoReplyInTime);
+                    if (renegotiated == mail::Sent)
+                        renegotiated = verifySession(deadline);
+                    if (renegotiated != mail::Sent) {
+                        // Nothing more goes through a session that failed its checks.
+                        broken_ = renegotiated == mail::NoReplyInTime ? mail::ConnectionDropped : renegotiated;
+                        established_ = false;
                         return renegotiated;
+                    }
                 }
                 if (appended > 0)
                     return mail::Sent;
@@ -231,13 +272,21 @@ MailCode SchannelStream::receive(std::string& into, mail::Deadline deadline)
                 // the connection open while it waits for ours.
                 if (alert)
                     return fail(mail::ConnectionDropped, "the server closed the TLS session");
-                continue; // a record without data, such as a session ticket
+                // A record without data, such as a session ticket or a key
+                // update: harmless a few at a time, a way to hold us without end.
+                if (++withoutData > kMaxRecordsWithoutData)
+                    return fail(mail::UnexpectedReply, "the server sent TLS records without data and nothing else");
+                if (deadline.passed())
+                    return fail(mail::NoReplyInTime, "the server sent TLS records without data until the time was up");
+                continue;
             }
             if (status != SEC_E_INCOMPLETE_MESSAGE)
                 return fail(mail::ConnectionDropped, "a TLS record from the server was refused (" + statusText(status) + ")");
             if (encrypted_.size() > kMaxPending)
                 return fail(mail::ConnectionDropped, "a TLS record from the server is too long");
         }
+        if (deadline.passed())
+            return mail::NoReplyInTime;
         const MailCode status = channel_.receiveRaw(encrypted_, deadline);
         if (status != mail::Sent)
             return status;
@@ -248,20 +297,21 @@ void SchannelStream::shutdown(mail::Deadline deadline)
 {
     if (!established_)
         return;
+    established_ = false;
     DWORD type = SCHANNEL_SHUTDOWN;
     SecBuffer token{sizeof type, SECBUFFER_TOKEN, &type};
     SecBufferDesc desc{SECBUFFER_VERSION, 1, &token};
-    if (sspi_.ApplyControlToken(context_.get(), &desc) != SEC_E_OK)
+    if (sspi_.ApplyControlToken(context_.pointer(), &desc) != SEC_E_OK)
         return; // some Wine versions lack it; the mail is already accepted
-    ContextBuffer out(sspi_);
-    SecBufferDesc outDesc{SECBUFFER_VERSION, 1, &out.get()};
+    SecBuffer out{0, SECBUFFER_TOKEN, nullptr};
+    SecBufferDesc outDesc{SECBUFFER_VERSION, 1, &out};
     ULONG attributes = 0;
-    const SECURITY_STATUS status = sspi_.InitializeSecurityContextW(credentials_.get(), context_.get(),
+    const SECURITY_STATUS status = sspi_.InitializeSecurityContextW(credentials_.pointer(), context_.pointer(),
                                                                     const_cast<wchar_t*>(host_.c_str()), kContextFlags, 0, 0,
                                                                     nullptr, 0, nullptr, &outDesc, &attributes, nullptr);
+    const ContextBuffer owned(out.pvBuffer, ContextBufferTraits{&sspi_});
     if (status == SEC_E_OK || status == SEC_I_CONTINUE_NEEDED)
-        sendToken(out.get(), deadline);
-    established_ = false;
+        sendToken(out, deadline);
 }
 
 } // namespace qel::mailcomponent

@@ -2,8 +2,12 @@
 // TLS over a connected ByteChannel through the operating system's Schannel
 // (SSPI), client side. The handshake asks for manual validation and the
 // certificate is checked here (ServerCertificateCheck), because Wine's
-// Schannel checks nothing. Records are sized from the context's stream
-// sizes; bytes of a following record that arrive with one are kept.
+// Schannel checks nothing; it is made again after every handshake, a
+// renegotiation included, and a refusal then ends the session with the same
+// code as at the start (CannotConnect). Records are sized from the context's
+// stream sizes; bytes of a following record that arrive with one are kept.
+// Every wait for bytes ends by its deadline, however many records without
+// data the peer sends meanwhile.
 #include <string>
 #include <string_view>
 #include <vector>
@@ -16,7 +20,10 @@ namespace qel::mailcomponent {
 
 class SchannelStream {
 public:
-    using CertificateCheck = bool (*)(PCCERT_CONTEXT, const std::wstring& host, std::string& reason);
+    using CertificateCheck = bool (*)(PCCERT_CONTEXT, const std::wstring& host, mail::Deadline, std::string& reason);
+    // Records without data in a row within one wait, beyond any ticket or key
+    // update a sound server sends, after which the wait ends as UnexpectedReply.
+    static constexpr int kMaxRecordsWithoutData = 1000;
 
     // `sspi` is the function table of InitSecurityInterfaceW, or a stand-in.
     SchannelStream(ByteChannel& channel, const SecurityFunctionTableW& sspi,
@@ -27,10 +34,12 @@ public:
 
     // Handshake and certificate check against `host`, which also goes out as
     // SNI. CannotConnect when TLS cannot be set up or the certificate is
-    // refused (the reason in failureDetail()), NoReplyInTime, ConnectionDropped.
+    // refused or the deadline passes (the reason in failureDetail()), ConnectionDropped.
     mail::MailCode handshake(const std::wstring& host, mail::Deadline deadline);
     mail::MailCode send(std::string_view bytes, mail::Deadline deadline);
-    // Appends decrypted bytes; ConnectionDropped on close_notify or a bad record.
+    // Appends decrypted bytes; ConnectionDropped on close_notify or a bad
+    // record, NoReplyInTime past the deadline, CannotConnect when a
+    // renegotiation is refused (the session is unusable after that).
     mail::MailCode receive(std::string& into, mail::Deadline deadline);
     // close_notify, where the platform can make one; never a failure.
     void shutdown(mail::Deadline deadline);
@@ -39,9 +48,12 @@ public:
 
 private:
     mail::MailCode acquireCredentials();
-    // The handshake loop from the current input on; used again for renegotiation.
-    mail::MailCode negotiate(mail::Deadline deadline);
-    mail::MailCode sendToken(SecBuffer& token, mail::Deadline deadline);
+    // The handshake loop from the current input on; used again for
+    // renegotiation. `late` is the step's code for a deadline that passes.
+    mail::MailCode negotiate(mail::Deadline deadline, mail::MailCode late);
+    // What every handshake must be followed by: protocol, certificate, record sizes.
+    mail::MailCode verifySession(mail::Deadline deadline);
+    mail::MailCode sendToken(const SecBuffer& token, mail::Deadline deadline);
     mail::MailCode fail(mail::MailCode code, std::string reason);
 
     ByteChannel& channel_;
@@ -56,6 +68,7 @@ private:
     std::string wire_;         // encrypted records waiting to go out
     std::string failure_;
     bool established_ = false;
+    mail::MailCode broken_ = mail::Sent; // a refusal after which nothing more is sent or read
 };
 
 } // namespace qel::mailcomponent

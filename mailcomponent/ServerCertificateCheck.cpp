@@ -1,5 +1,9 @@
+// dwUrlRetrievalTimeout is declared only with this, before any <wincrypt.h>.
+#define CERT_CHAIN_PARA_HAS_EXTRA_FIELDS
 #include "mailcomponent/ServerCertificateCheck.h"
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdio>
 
 #include "mailcomponent/SspiHandles.h"
@@ -42,26 +46,46 @@ std::string describe(DWORD error, const std::wstring& host)
 
 } // namespace
 
-bool checkServerCertificate(PCCERT_CONTEXT certificate, const std::wstring& host, std::string& reason)
+DWORD refusedChainFaults(DWORD errorStatus)
+{
+    // Revocation is not checked (no flag asks for it), so only its own
+    // "unknown" and "offline" may stand; any other fault refuses.
+    return errorStatus & ~static_cast<DWORD>(CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION);
+}
+
+bool checkServerCertificate(PCCERT_CONTEXT certificate, const std::wstring& host, mail::Deadline deadline,
+                            std::string& reason)
 {
     if (!certificate) {
         reason = "the server sent no certificate";
         return false;
     }
+    if (deadline.passed()) {
+        reason = "no time was left to check the server's certificate";
+        return false;
+    }
     char serverAuth[] = szOID_PKIX_KP_SERVER_AUTH;
     LPSTR usages[] = {serverAuth};
     CERT_CHAIN_PARA chainPara{};
-    chainPara.cbSize = sizeof chainPara;
+    // Up to the retrieval fields only: Wine takes no larger size, and Windows
+    // before 8 knows no later field.
+    chainPara.cbSize = offsetof(CERT_CHAIN_PARA, pStrongSignPara);
     chainPara.RequestedUsage.dwType = USAGE_MATCH_TYPE_AND;
     chainPara.RequestedUsage.Usage.cUsageIdentifier = 1;
     chainPara.RequestedUsage.Usage.rgpszUsageIdentifier = usages;
-    ChainContext chain;
-    // The certificates the server sent along (its store) may complete the chain.
-    if (!CertGetCertificateChain(nullptr, certificate, nullptr, certificate->hCertStore, &chainPara, 0, nullptr,
-                                 chain.receive())) {
+    // The certificate names the addresses AIA would fetch, so the server
+    // would choose where we connect, and Windows would wait for them with its
+    // own timeouts outside the step's: the chain is built from this machine's
+    // stores and what the server sent, with any retrieval capped by the time left.
+    chainPara.dwUrlRetrievalTimeout = static_cast<DWORD>(std::max<long long>(1, deadline.remaining().count()));
+    constexpr DWORD chainFlags = CERT_CHAIN_CACHE_ONLY_URL_RETRIEVAL | CERT_CHAIN_DISABLE_AIA;
+    PCCERT_CHAIN_CONTEXT built = nullptr;
+    if (!CertGetCertificateChain(nullptr, certificate, nullptr, certificate->hCertStore, &chainPara, chainFlags, nullptr,
+                                 &built)) {
         reason = "no chain could be built for the server's certificate (" + hex(GetLastError()) + ")";
         return false;
     }
+    const ChainContext chain(built);
     SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl{};
     ssl.cbSize = sizeof ssl;
     ssl.dwAuthType = AUTHTYPE_SERVER;
@@ -79,11 +103,8 @@ bool checkServerCertificate(PCCERT_CONTEXT certificate, const std::wstring& host
         reason = describe(status.dwError, host);
         return false;
     }
-    // The SSL policy passes a chain whose only fault it was not asked about; these it must not pass.
-    const DWORD faults = chain.get()->TrustStatus.dwErrorStatus
-                         & (CERT_TRUST_IS_UNTRUSTED_ROOT | CERT_TRUST_IS_PARTIAL_CHAIN | CERT_TRUST_IS_NOT_TIME_VALID
-                            | CERT_TRUST_IS_NOT_SIGNATURE_VALID | CERT_TRUST_IS_NOT_VALID_FOR_USAGE
-                            | CERT_TRUST_IS_REVOKED);
+    // The SSL policy may pass a chain with a fault it was not asked about.
+    const DWORD faults = refusedChainFaults(chain.get()->TrustStatus.dwErrorStatus);
     if (faults != 0) {
         reason = "the server's certificate chain is not trusted (status " + hex(faults) + ")";
         return false;

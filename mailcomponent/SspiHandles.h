@@ -1,6 +1,9 @@
 #pragma once
-// RAII for what SSPI and crypt32 hand out during a TLS session: each wrapper
-// owns one kind of handle and is neither copied nor moved.
+// What SSPI and crypt32 hand out during a TLS session, each kind owned by a
+// UniqueHandle. SSPI handles are freed through the function table that made
+// them (the real one, or a test's stand-in).
+#include "mailcomponent/UniqueHandle.h"
+
 #define SECURITY_WIN32
 // SCH_CREDENTIALS and TLS_PARAMETERS are declared only with this, and need UNICODE_STRING.
 #define SCHANNEL_USE_BLACKLISTS
@@ -12,79 +15,47 @@
 
 namespace qel::mailcomponent {
 
-class CredentialsHandle {
-public:
-    explicit CredentialsHandle(const SecurityFunctionTableW& sspi) : sspi_(&sspi) {}
-    CredentialsHandle(const CredentialsHandle&) = delete;
-    CredentialsHandle& operator=(const CredentialsHandle&) = delete;
-    ~CredentialsHandle() { if (held_) sspi_->FreeCredentialsHandle(&handle_); }
-    // For AcquireCredentialsHandle; the handle counts as held once it succeeded.
-    CredHandle* receive() { return &handle_; }
-    void markHeld() { held_ = true; }
-    CredHandle* get() { return &handle_; }
-
-private:
-    const SecurityFunctionTableW* sspi_;
-    CredHandle handle_{};
-    bool held_ = false;
+struct SspiTraits {
+    const SecurityFunctionTableW* sspi = nullptr;
+    static SecHandle invalid()
+    {
+        SecHandle h;
+        SecInvalidateHandle(&h);
+        return h;
+    }
+    static bool isValid(const SecHandle& h) { return SecIsValidHandle(&h); }
 };
 
-class SecurityContext {
-public:
-    explicit SecurityContext(const SecurityFunctionTableW& sspi) : sspi_(&sspi) {}
-    SecurityContext(const SecurityContext&) = delete;
-    SecurityContext& operator=(const SecurityContext&) = delete;
-    ~SecurityContext() { if (held_) sspi_->DeleteSecurityContext(&handle_); }
-    CtxtHandle* get() { return held_ ? &handle_ : nullptr; }
-    // InitializeSecurityContext's new-context argument on the first call.
-    CtxtHandle* receive() { return &handle_; }
-    void markHeld() { held_ = true; }
-    bool held() const { return held_; }
-
-private:
-    const SecurityFunctionTableW* sspi_;
-    CtxtHandle handle_{};
-    bool held_ = false;
+struct CredentialsTraits : SspiTraits {
+    using Handle = CredHandle;
+    void close(CredHandle& h) const { sspi->FreeCredentialsHandle(&h); }
 };
+using CredentialsHandle = UniqueHandle<CredentialsTraits>;
 
-// Memory that SSPI allocated for an output token.
-class ContextBuffer {
-public:
-    explicit ContextBuffer(const SecurityFunctionTableW& sspi) : sspi_(&sspi) {}
-    ContextBuffer(const ContextBuffer&) = delete;
-    ContextBuffer& operator=(const ContextBuffer&) = delete;
-    ~ContextBuffer() { if (buffer_.pvBuffer) sspi_->FreeContextBuffer(buffer_.pvBuffer); }
-    SecBuffer& get() { return buffer_; }
-
-private:
-    const SecurityFunctionTableW* sspi_;
-    SecBuffer buffer_{0, SECBUFFER_TOKEN, nullptr};
+struct SecurityContextTraits : SspiTraits {
+    using Handle = CtxtHandle;
+    void close(CtxtHandle& h) const { sspi->DeleteSecurityContext(&h); }
 };
+using SecurityContext = UniqueHandle<SecurityContextTraits>;
 
-class CertificateContext {
-public:
-    CertificateContext() = default;
-    CertificateContext(const CertificateContext&) = delete;
-    CertificateContext& operator=(const CertificateContext&) = delete;
-    ~CertificateContext() { if (context_) CertFreeCertificateContext(context_); }
-    PCCERT_CONTEXT* receive() { return &context_; }
-    PCCERT_CONTEXT get() const { return context_; }
-
-private:
-    PCCERT_CONTEXT context_ = nullptr;
+// Memory that SSPI allocated for an output token (ISC_REQ_ALLOCATE_MEMORY).
+struct ContextBufferTraits {
+    using Handle = void*;
+    const SecurityFunctionTableW* sspi = nullptr;
+    static void* invalid() { return nullptr; }
+    static bool isValid(void* p) { return p != nullptr; }
+    void close(void* p) const { sspi->FreeContextBuffer(p); }
 };
+using ContextBuffer = UniqueHandle<ContextBufferTraits>;
 
-class ChainContext {
-public:
-    ChainContext() = default;
-    ChainContext(const ChainContext&) = delete;
-    ChainContext& operator=(const ChainContext&) = delete;
-    ~ChainContext() { if (chain_) CertFreeCertificateChain(chain_); }
-    PCCERT_CHAIN_CONTEXT* receive() { return &chain_; }
-    PCCERT_CHAIN_CONTEXT get() const { return chain_; }
-
-private:
-    PCCERT_CHAIN_CONTEXT chain_ = nullptr;
+struct CertificateTraits : SentinelTraits<PCCERT_CONTEXT, nullptr> {
+    static void close(PCCERT_CONTEXT c) { CertFreeCertificateContext(c); }
 };
+using CertificateContext = UniqueHandle<CertificateTraits>;
+
+struct ChainTraits : SentinelTraits<PCCERT_CHAIN_CONTEXT, nullptr> {
+    static void close(PCCERT_CHAIN_CONTEXT c) { CertFreeCertificateChain(c); }
+};
+using ChainContext = UniqueHandle<ChainTraits>;
 
 } // namespace qel::mailcomponent

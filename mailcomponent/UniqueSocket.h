@@ -1,38 +1,32 @@
 #pragma once
-// Owns one Winsock socket; closed when it goes.
-#include <winsock2.h>
+// Winsock's handles in the UniqueHandle family: a socket, a getaddrinfo
+// result, and a WSAStartup that succeeded (undone by WSACleanup).
+#include "mailcomponent/UniqueHandle.h"
 
-#include <utility>
+#include <ws2tcpip.h>
 
 namespace qel::mailcomponent {
 
-class UniqueSocket {
-public:
-    UniqueSocket() = default;
-    explicit UniqueSocket(SOCKET s) : socket_(s) {}
-    ~UniqueSocket() { reset(); }
-    UniqueSocket(UniqueSocket&& other) noexcept : socket_(std::exchange(other.socket_, INVALID_SOCKET)) {}
-    UniqueSocket& operator=(UniqueSocket&& other) noexcept
-    {
-        if (this != &other) {
-            reset();
-            socket_ = std::exchange(other.socket_, INVALID_SOCKET);
-        }
-        return *this;
-    }
-    UniqueSocket(const UniqueSocket&) = delete;
-    UniqueSocket& operator=(const UniqueSocket&) = delete;
-
-    SOCKET get() const { return socket_; }
-    bool valid() const { return socket_ != INVALID_SOCKET; }
-    void reset()
-    {
-        if (socket_ != INVALID_SOCKET)
-            closesocket(std::exchange(socket_, INVALID_SOCKET));
-    }
-
-private:
-    SOCKET socket_ = INVALID_SOCKET;
+struct SocketTraits : SentinelTraits<SOCKET, INVALID_SOCKET> {
+    static void close(SOCKET s) { closesocket(s); }
 };
+using UniqueSocket = UniqueHandle<SocketTraits>;
+
+struct AddressInfoTraits : SentinelTraits<addrinfo*, nullptr> {
+    static void close(addrinfo* a) { freeaddrinfo(a); }
+};
+using UniqueAddressInfo = UniqueHandle<AddressInfoTraits>;
+
+struct WinsockUseTraits : SentinelTraits<bool, false> {
+    static void close(bool) { WSACleanup(); }
+};
+using WinsockUse = UniqueHandle<WinsockUseTraits>;
+
+// Winsock for the life of the returned value; invalid when it could not start.
+inline WinsockUse startWinsock()
+{
+    WSADATA data;
+    return WinsockUse(WSAStartup(MAKEWORD(2, 2), &data) == 0);
+}
 
 } // namespace qel::mailcomponent

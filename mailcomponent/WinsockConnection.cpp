@@ -15,9 +15,13 @@ namespace {
 
 enum class Readiness { Ready, Failed, TimedOut };
 
+// Past the deadline nothing counts as Ready, not even bytes already waiting:
+// a peer that never stops sending must not keep a step alive.
 Readiness waitFor(SOCKET s, bool forWriting, Deadline deadline)
 {
     for (;;) {
+        if (deadline.passed())
+            return Readiness::TimedOut;
         fd_set ready, failed;
         FD_ZERO(&ready);
         FD_ZERO(&failed);
@@ -29,31 +33,18 @@ Readiness waitFor(SOCKET s, bool forWriting, Deadline deadline)
         if (count == SOCKET_ERROR)
             return Readiness::Failed;
         if (count > 0)
-            return FD_ISSET(s, &failed) ? Readiness::Failed : Readiness::Ready;
-        if (deadline.passed())
-            return Readiness::TimedOut;
+            return FD_ISSET(s, &failed) ? Readiness::Failed : deadline.passed() ? Readiness::TimedOut : Readiness::Ready;
     }
 }
 
 } // namespace
 
-WinsockConnection::WinsockConnection()
-{
-    WSADATA data;
-    started_ = WSAStartup(MAKEWORD(2, 2), &data) == 0;
-}
-
-WinsockConnection::~WinsockConnection()
-{
-    socket_.reset();
-    if (started_)
-        WSACleanup();
-}
+WinsockConnection::WinsockConnection() : winsock_(startWinsock()) {}
 
 MailCode WinsockConnection::connect(const std::string& host, const std::string& port, Deadline resolving,
                                     Deadline connecting)
 {
-    if (!started_)
+    if (!winsock_.valid())
         return mail::CannotConnect;
     AddressList addresses;
     if (const MailCode status = HostResolver::resolve(host, port, resolving, addresses); status != mail::Sent)

@@ -16,7 +16,6 @@ namespace qel::mailcomponent {
 class WinsockConnection {
 public:
     WinsockConnection();
-    ~WinsockConnection();
     WinsockConnection(const WinsockConnection&) = delete;
     WinsockConnection& operator=(const WinsockConnection&) = delete;
 
@@ -29,7 +28,7 @@ public:
     std::string localAddressLiteral() const;
 
 private:
-    bool started_ = false;
+    WinsockUse winsock_; // first in, last out: the socket closes before WSACleanup
     UniqueSocket socket_;
 };
 

@@ -88,5 +88,39 @@ refuse forged-after-starttls "starttls://localhost:$port" 0 '^$' "$log" "ehlo st
 start plain-auth
 refuse credentials-on-plain "localhost:$port" 25 'TLS' "$log" "" dispatch "correct horse"
 
+# Servers that, after the handshake, send records without data without end
+# instead of their greeting. Timed by the server, from the end of its
+# handshake to our close; that span also holds our certificate check, which
+# under qemu takes over a second, so the yardstick is a server that sends one
+# record and then nothing: the greeting's wait (Timeout, 20 s) after the
+# check. One record every 0.2 s: the wait still ends at its deadline, 27,
+# within 1 s of the yardstick. As fast as we take them (a socket that is
+# never without bytes waiting): the bound on such records ends it, 18, long
+# before. endless NAME INTERVAL CODE MOST-SECONDS; sets $held.
+endless() {
+    local name=$1 interval=$2 code=$3 most=$4 dir=$work/$1 output began took version kind count
+    held=
+    mkdir -p "$dir"
+    "$python" "$here/tls_mailbox.py" endless-records "$dir" "$work/certs" --interval "$interval" --seconds 60 \
+        >"$dir.port" 2>"$dir.err" &
+    servers+=($!)
+    for _ in $(seq 300); do [ -s "$dir.port" ] && break; sleep 0.1; done
+    began=$(date +%s%N)
+    output=$(run cscript //nologo "$(windows_path "$here/tls_faults.vbs")" "smtps://localhost:$(head -n 1 "$dir.port")" |
+        tr -d '\r')
+    took=$(( ($(date +%s%N) - began) / 1000000 ))
+    for _ in $(seq 50); do [ -s "$dir/records" ] && break; sleep 0.1; done
+    read -r version kind count held <"$dir/records" 2>/dev/null
+    echo "$name: $(grep '^code' <<<"$output"); ${version:-?}, ${count:-?} ${kind:-?} records over ${held:-?} s;" \
+        "Send took $took ms; detail: $(sed -n 's/^detail //p' <<<"$output")$(cat "$dir.err")"
+    grep -qx "code $code" <<<"$output" || fail "$name: not code $code ($output)"
+    awk -v held="${held:-999}" -v most="$most" 'BEGIN { exit !(held <= most) }' ||
+        fail "$name: the server held the send ${held:-?} s, more than $most s"
+}
+endless endless-records-once 1000 27 60
+yardstick=$held
+endless endless-records-paced 0.2 27 "$(awk -v y="${yardstick:-0}" 'BEGIN { print y + 1 }')"
+endless endless-records-flood 0 18 "$(awk -v y="${yardstick:-0}" 'BEGIN { print y + 1 }')"
+
 echo "TLS end to end: $failures failures"
 [ "$failures" -eq 0 ]

@@ -9,6 +9,9 @@
     tls_mailbox.py serve OUTDIR MODE CERTS [--port N] [--seconds N]
         Prints the port, serves like mailbox.py, and writes every command
         line the server reads (AUTH arguments masked) to OUTDIR/commands.log.
+    tls_mailbox.py endless-records OUTDIR CERTS [--interval S] [--seconds N]
+        Prints the port; implicit TLS for one client, then records without
+        data, without end (see serve_endless_records).
 
 The account is "dispatch" with the password "correct horse".
 """
@@ -181,6 +184,120 @@ def serve(args):
     announce_and_serve(port, args.seconds, service.stop)
 
 
+def tls12_empty_records(master, client_random, server_random):
+    """Empty application-data records of TLS 1.2 under ECDHE-RSA-AES128-GCM-SHA256,
+    made from the session's keys (OpenSSL writes nothing for a write of no
+    bytes): the server's first record after its Finished has the number 1."""
+    import hashlib
+    import hmac
+    import struct
+    from cryptography.hazmat.primitives.ciphers.aead import AESGCM
+
+    def prf(secret, label, seed, size):
+        out, a = b"", label + seed
+        while len(out) < size:
+            a = hmac.new(secret, a, hashlib.sha256).digest()
+            out += hmac.new(secret, a + label + seed, hashlib.sha256).digest()
+        return out[:size]
+
+    block = prf(master, b"key expansion", server_random + client_random, 40)
+    cipher, salt = AESGCM(block[16:32]), block[36:40]  # the server's write key and implicit IV
+    sequence = 1
+    while True:
+        number = struct.pack(">Q", sequence)
+        tag = cipher.encrypt(salt + number, b"", number + b"\x17\x03\x03\x00\x00")
+        yield b"\x17\x03\x03" + struct.pack(">H", len(number + tag)) + number + tag
+        sequence += 1
+
+
+def serve_endless_records(args):
+    """One implicit-TLS client, then records that carry no data, one every
+    INTERVAL seconds (0: as fast as the client takes them, so that its socket
+    is never without one waiting), until the client closes. The
+    handshake is OpenSSL's, through its C API: under TLS 1.3 the records are
+    KeyUpdate messages (SSL_key_update; Python's ssl cannot send one), under
+    TLS 1.2 (all Wine 8 offers) empty application-data records made by hand.
+    Writes "VERSION KIND COUNT SECONDS" to OUTDIR/records: the records sent,
+    and the time from the end of the handshake until the client closed."""
+    import ctypes
+    import select
+    import socket
+    import time
+
+    lib = ctypes.CDLL("libssl.so.3")
+    pointer, text, number = ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int
+    signatures = {
+        "TLS_server_method": (pointer, []),
+        "SSL_CTX_new": (pointer, [pointer]),
+        "SSL_CTX_ctrl": (ctypes.c_long, [pointer, number, ctypes.c_long, pointer]),
+        "SSL_CTX_set_cipher_list": (number, [pointer, text]),
+        "SSL_CTX_use_certificate_chain_file": (number, [pointer, text]),
+        "SSL_CTX_use_PrivateKey_file": (number, [pointer, text, number]),
+        "SSL_new": (pointer, [pointer]),
+        "SSL_set_fd": (number, [pointer, number]),
+        "SSL_accept": (number, [pointer]),
+        "SSL_get_version": (text, [pointer]),
+        "SSL_key_update": (number, [pointer, number]),
+        "SSL_do_handshake": (number, [pointer]),
+        "SSL_get_session": (pointer, [pointer]),
+        "SSL_SESSION_get_master_key": (ctypes.c_size_t, [pointer, text, ctypes.c_size_t]),
+        "SSL_get_client_random": (ctypes.c_size_t, [pointer, text, ctypes.c_size_t]),
+        "SSL_get_server_random": (ctypes.c_size_t, [pointer, text, ctypes.c_size_t]),
+    }
+    for name, (result, arguments) in signatures.items():
+        getattr(lib, name).restype, getattr(lib, name).argtypes = result, arguments
+    context = lib.SSL_CTX_new(lib.TLS_server_method())
+    lib.SSL_CTX_set_cipher_list(context, b"ECDHE-RSA-AES128-GCM-SHA256")  # the one the TLS 1.2 records are made for
+    pem = lambda suffix: os.path.join(args.certs, "localhost" + suffix).encode()
+    if (lib.SSL_CTX_use_certificate_chain_file(context, pem(".pem")) != 1
+            or lib.SSL_CTX_use_PrivateKey_file(context, pem(".key"), 1) != 1):
+        sys.exit("endless-records: the certificate did not load")
+    os.makedirs(args.outdir, exist_ok=True)
+    listener = socket.create_server(("127.0.0.1", 0))
+    print(listener.getsockname()[1], flush=True)
+    listener.settimeout(args.seconds)
+    connection, _ = listener.accept()
+    session = lib.SSL_new(context)
+    lib.SSL_set_fd(session, connection.fileno())
+    if lib.SSL_accept(session) != 1:
+        sys.exit("endless-records: the handshake failed")
+    version = lib.SSL_get_version(session).decode()
+    batch = 1
+    if version == "TLSv1.3":
+        kind = "KeyUpdate"
+        send = lambda: lib.SSL_key_update(session, 0) == 1 and lib.SSL_do_handshake(session) == 1
+    else:
+        kind = "empty-application-data"
+        secrets = [ctypes.create_string_buffer(48), ctypes.create_string_buffer(32), ctypes.create_string_buffer(32)]
+        lib.SSL_SESSION_get_master_key(lib.SSL_get_session(session), secrets[0], 48)
+        lib.SSL_get_client_random(session, secrets[1], 32)
+        lib.SSL_get_server_random(session, secrets[2], 32)
+        records = tls12_empty_records(*(secret.raw for secret in secrets))
+        # Without pause, in batches: faster than the client can take them.
+        batch = 1 if args.interval else 512
+        send = lambda: connection.sendall(b"".join(next(records) for _ in range(batch))) is None
+    started, count, closed = time.monotonic(), 0, False
+    while not closed and time.monotonic() - started < args.seconds:
+        try:
+            if not send():
+                break
+        except OSError:
+            break
+        count += 1
+        due = started + args.interval * count
+        while not closed and time.monotonic() < due:
+            # What the client sends is not read as TLS; only its close counts.
+            readable, _, _ = select.select([connection], [], [], max(0, due - time.monotonic()))
+            try:
+                closed = bool(readable) and not connection.recv(4096)
+            except ConnectionError:
+                closed = True
+    with open(os.path.join(args.outdir, "records"), "w") as f:
+        f.write("%s %s %d %.2f\n" % (version, kind, count * batch,
+                                      time.monotonic() - started))
+    connection.close()
+
+
 def main():
     parser = argparse.ArgumentParser()
     commands = parser.add_subparsers(dest="command", required=True)
@@ -192,8 +309,15 @@ def main():
     server.add_argument("certs")
     server.add_argument("--port", type=int, default=0)
     server.add_argument("--seconds", type=float, default=300)
+    endless = commands.add_parser("endless-records")
+    endless.add_argument("outdir")
+    endless.add_argument("certs")
+    endless.add_argument("--interval", type=float, default=0.2)
+    endless.add_argument("--seconds", type=float, default=60)
     args = parser.parse_args()
-    if args.command == "certs":
+    if args.command == "endless-records":
+        serve_endless_records(args)
+    elif args.command == "certs":
         make_certificates(args.folder)
     else:
         serve(args)
