@@ -36,7 +36,7 @@ std::u16string body(std::u16string_view plain)
 
 constexpr std::u16string_view kGood =
     u"To: 5550101 (Ann), 5550102 (Ben), \r\nMessage: two\r\nlines\r\n|SMS-AccountId:=acct\r\nSMS-SecurityKey:=pw\r\n"
-    u"SMS-Version:=1.0.22\r\nSMS-BPID:=0\r\nSMS-Campaign:=Spring sale\r\nSMS-IsMMS:=1\r\nSMS-Recp:=5550101\r\n"
+    u"SMS-Version:=1.0.22\r\nSMS-BPID:=0\r\nSMS-Campaign:=Spring sale\r\nSMS-Recp:=5550101\r\n"
     u"SMS-Recn:=Ann\r\nSMS-Recp:=5550102\r\nSMS-Recn:=Ben\r\nSMS-Body:=two\r\nlines\r\nSMS-Name:=me@example.com\r\n";
 
 // kGood with every `from` made `to`, in head and block alike.
@@ -56,7 +56,7 @@ TEST(GatewayReaderTest, ReadsBackEveryFieldInOrder)
     for (const auto& f : mail.fields)
         all += f.name + u"=" + f.value + u";";
     EXPECT_EQ(all, u"SMS-AccountId=acct;SMS-SecurityKey=pw;SMS-Version=1.0.22;SMS-BPID=0;SMS-Campaign=Spring sale;"
-                   u"SMS-IsMMS=1;SMS-Recp=5550101;SMS-Recn=Ann;SMS-Recp=5550102;SMS-Recn=Ben;SMS-Body=two\r\nlines;"
+                   u"SMS-Recp=5550101;SMS-Recn=Ann;SMS-Recp=5550102;SMS-Recn=Ben;SMS-Body=two\r\nlines;"
                    u"SMS-Name=me@example.com;");
 }
 
@@ -89,17 +89,21 @@ TEST(GatewayReaderTest, ReportsWhatBreaksTheRulesOfARenderersBody)
         std::u16string_view problems;
     } cases[] = {
         {changed(u"Ann", u"A\r\nMessage: n"), u""},
-        {changed(u"two\r\nlines", u"two\r\nSMS-Name:=evil"),
-         u"field 13: SMS-Name again (first as field 12)|the head's message \"two\r\nSMS-Name:=evil\" differs from "
-         u"SMS-Body \"two\""},
+        {changed(u"two\r\nlines", u"two\r\nSMS-Name:=evil"), u""},
+        {changed(u"SMS-Body:=two\r\nlines", u"SMS-Body:=two\r\nSMS-Name:=evil"),
+         u"field 12: SMS-Name again (first as field 11)|the head's message \"two\r\nlines\" differs from SMS-Body "
+         u"\"two\""},
         {changed(u"SMS-BPID:=0\r\n", u"SMS-BPID:=0\r\nSMS-BPID:=0\r\n"), u"field 5: SMS-BPID again (first as field 4)"},
-        {changed(u"SMS-IsMMS:=1", u"SMS-IsMMS:=1\r\nSMS-Colour:=red"), u"field 7: unknown name \"SMS-Colour\""},
-        {changed(u"SMS-Campaign:=Spring sale\r\nSMS-IsMMS:=1", u"SMS-IsMMS:=1\r\nSMS-Campaign:=Spring sale"),
+        {changed(u"SMS-BPID:=0", u"SMS-BPID:=0\r\nSMS-Colour:=red"), u"field 5: unknown name \"SMS-Colour\""},
+        {changed(u"SMS-Campaign:=Spring sale", u"SMS-IsMMS:=1\r\nSMS-Campaign:=Spring sale"),
          u"field 6: SMS-Campaign out of order, after SMS-IsMMS"},
+        {changed(u"1.0.22", u"1.0"), u"field 3: SMS-Version is \"1.0\", not major.minor.revision in decimal"},
+        {changed(u"Spring sale", u"Joe's"),
+         u"field 5: SMS-Campaign holds an apostrophe, which a Renderer writes as a grave accent"},
         {changed(u"SMS-Version:=1.0.22\r\nSMS-BPID:=0", u"SMS-BPID:=7"),
          u"field 3: SMS-BPID is \"7\", not \"0\"|SMS-Version is missing"},
         {changed(u"SMS-Recp:=5550101\r\nSMS-Recn:=Ann", u"SMS-Recn:=Ann\r\nSMS-Recp:=5550101"),
-         u"field 7: SMS-Recn without SMS-Recp before it|field 8: SMS-Recp without SMS-Recn after it|the head's "
+         u"field 6: SMS-Recn without SMS-Recp before it|field 7: SMS-Recp without SMS-Recn after it|the head's "
          u"recipients \"5550101 (Ann), 5550102 (Ben), \" differ from the block's \"5550101 (), 5550102 (Ben), \""},
         {changed(u"SMS-Recp:=5550101\r\nSMS-Recn:=Ann\r\nSMS-Recp:=5550102\r\nSMS-Recn:=Ben\r\n", u"",
                  changed(u"5550101 (Ann), 5550102 (Ben), ", u"")),
@@ -149,7 +153,7 @@ TEST(GatewayReadCommandTest, PrintsEveryFieldOnItsOwnLineAndSaysWhatFailed)
         {{}, utf8FromUtf16(body(changed(u"SMS-BPID:=0\r\n", u"SMS-BPID:=0\r\nSMS-BPID:=0\r\n"))), kReadWithProblems,
          "SMS-BPID=0\nSMS-BPID=0\n", "qel-gateway-read: field 5: SMS-BPID again (first as field 4)\n"},
         {{"--machine"}, utf8FromUtf16(body(changed(u"SMS-Body", u"SMS-Name"))), kReadWithProblems,
-         "\nSMS-Name=me@example.com\nproblem=field 12: SMS-Name again (first as field 11)\nproblem=SMS-Body is missing\n", ""},
+         "\nSMS-Name=me@example.com\nproblem=field 11: SMS-Name again (first as field 10)\nproblem=SMS-Body is missing\n", ""},
         {{}, "To: x", kCannotRead, "", "qel-gateway-read: no end marker at the end of the body\n"},
         {{}, std::string(kMaxBodyBytes + 1, 'x'), kCannotRead, "",
          "qel-gateway-read: the input is longer than 1048576 bytes, the limit for a gateway body\n"},
