@@ -19,6 +19,8 @@ const char* const kGatewayReadUsage =
     "In both, control characters (U+0000-U+001F, U+007F-U+009F), \"\\\", U+2028, U+2029,\n"
     "bidirectional controls and unpaired surrogates are written \\\\ \\r \\n \\t \\xHH or \\uHHHH;\n"
     "with --machine \"=\" too (\\x3D), so the first \"=\" of a line ends its name.\n"
+    "A value may hold line breaks: fields are read in the order a Renderer writes them, the\n"
+    "head choosing between readings; a block that reads more than one way prints no fields.\n"
     "Exit status: 0 read cleanly, 1 not readable as a gateway body (or any failure),\n"
     "2 bad usage or file not opened, 3 read but the body breaks a rule (problems listed).\n";
 

@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "common/Utf8.h"
+#include "gateway/BlockReadings.h"
 #include "gateway/EscapedText.h"
 #include "gateway/GatewayReadCommand.h"
 #include "gateway/GatewayReader.h"
@@ -134,9 +135,20 @@ TEST(GatewayReaderTest, ReportsWhatBreaksTheRulesOfARenderersBody)
 TEST(GatewayReaderTest, ReadsValuesHoldingLinesThatLookLikeFieldsOrSaysTheHeadCannotTell)
 {
     const std::u16string_view mallory = u"two\r\nSMS-Recp:=5550666\r\nSMS-Recn:=Mallory";
+    // Names holding lines of the block before the recipients, as many times as there are recipients: each copy could
+    // begin the recipients, and every such reading keeps in step with the head until the body.
+    const auto inStep = [](int recipients) {
+        std::u16string head = u"To: 1 (1", block = u"SMS-AccountId:=a\r\nSMS-SecurityKey:=k\r\n";
+        for (int i = 0; i < recipients; ++i) {
+            head += i ? u"\r\nSMS-Version:=1.0.22\r\nSMS-BPID:=0), 1 (1" : u"";
+            block += u"SMS-Version:=1.0.22\r\nSMS-BPID:=0\r\nSMS-Recp:=1\r\nSMS-Recn:=1\r\n";
+        }
+        return head + u"), \r\nMessage: m\r\n|" + block + u"SMS-Body:=m\r\nSMS-Name:=s\r\n";
+    };
     const struct {
         std::u16string plain;
-        std::u16string_view fieldsHold, problem;
+        std::u16string_view fieldsHold, problem = {};
+        std::size_t readings = 0;
     } cases[] = {
         {changed(u"two\r\nlines", mallory), u"SMS-Recn=Ben;SMS-Body=two\r\nSMS-Recp:=5550666\r\nSMS-Recn:=Mallory;"},
         {changed(u"Ann", u"Ann\r\nSMS-Recp:=5550666\r\nSMS-Recn:=Mallory"),
@@ -146,10 +158,14 @@ TEST(GatewayReaderTest, ReadsValuesHoldingLinesThatLookLikeFieldsOrSaysTheHeadCa
         // Equally a campaign of two lines without a picture and a campaign of one with one.
         {changed(u"Spring sale", u"Spring\r\nSMS-IsMMS:=1"), u"",
          u"the block reads in more than one way that the head cannot tell apart: field 5 is SMS-Campaign "
-         u"\"Spring\r\nSMS-IsMMS:=1\" in one reading and SMS-Campaign \"Spring\" in another"},
+         u"\"Spring\r\nSMS-IsMMS:=1\" in one reading and SMS-Campaign \"Spring\" in another", 2},
         {changed(u"acct", u"acct\r\nSMS-SecurityKey:=x"), u"",
          u"the block reads in more than one way that the head cannot tell apart: field 1 is SMS-AccountId "
-         u"\"acct\r\nSMS-SecurityKey:=x\" in one reading and SMS-AccountId \"acct\" in another"},
+         u"\"acct\r\nSMS-SecurityKey:=x\" in one reading and SMS-AccountId \"acct\" in another", 2},
+        {inStep(kMaxCutsInStep), u"SMS-Recn=1\r\nSMS-Version:=1.0.22\r\nSMS-BPID:=0;SMS-Recp=1;SMS-Recn=1;SMS-Body=m;"},
+        {inStep(kMaxCutsInStep + 1), u"",
+         u"the block reads in more ways in step with the head than the reader follows (16 at one line); it cannot tell "
+         u"which one a Renderer wrote"},
     };
     for (const auto& c : cases) {
         const GatewayMail mail = readGatewayMail(body(c.plain), page);
@@ -157,7 +173,7 @@ TEST(GatewayReaderTest, ReadsValuesHoldingLinesThatLookLikeFieldsOrSaysTheHeadCa
         EXPECT_EQ(utf8FromUtf16(mail.problems.empty() ? u"" : mail.problems.front()), utf8FromUtf16(c.problem));
         EXPECT_EQ(mail.problems.size(), c.problem.empty() ? 0u : 1u);
         EXPECT_EQ(mail.fields.empty(), !c.problem.empty());
-        EXPECT_EQ(mail.readings.size(), c.problem.empty() ? 0u : 2u);
+        EXPECT_EQ(mail.readings.size(), c.readings);
     }
 }
 
@@ -374,6 +390,8 @@ TEST(GatewayReadCommandTest, PrintsEveryFieldOnItsOwnLineAndSaysWhatFailed)
         {{"--machine"}, forged, kReadCleanly, "SMS-Body=two\\r\\nSMS-Name\\x3Devil\nSMS-Name=me@example.com\n", ""},
         {{}, utf8FromUtf16(body(changed(u"SMS-BPID:=0\r\n", u"SMS-BPID:=0\r\nSMS-BPID:=0\r\n"))), kReadWithProblems,
          "SMS-BPID=0\nSMS-BPID=0\n", "qel-gateway-read: field 5: SMS-BPID again (first as field 4)\n"},
+        {{"--machine"}, utf8FromUtf16(body(changed(u"Spring sale", u"Spring\r\nSMS-IsMMS:=1"))), kReadWithProblems,
+         "message=two\\r\\nlines\nproblem=the block reads in more than one way", ""},
         {{"--machine"}, utf8FromUtf16(body(changed(u"SMS-Body", u"SMS-Name"))), kReadWithProblems,
          "\nSMS-Name=me@example.com\nproblem=field 11: SMS-Name again (first as field 10)\nproblem=SMS-Body is missing\n", ""},
         {{}, "To: x", kCannotRead, "", "qel-gateway-read: no end marker at the end of the body\n"},
