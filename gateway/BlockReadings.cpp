@@ -71,8 +71,14 @@ std::vector<GatewayField> readingOf(const std::vector<Cut>& cuts, std::uint32_t 
 
 } // namespace
 
-BlockReadings renderersReadings(const std::vector<std::u16string_view>& lines, std::u16string_view head)
+BlockReadings renderersReadings(const std::vector<std::u16string_view>& lines, std::u16string_view head,
+                                MailPicture picture)
 {
+    const auto pictureAgrees = [picture](Slot field, Slot previous) {
+        if (field == Picture)
+            return picture != MailPicture::None;
+        return field != Phone || previous == Name || previous == Picture || picture != MailPicture::Attached;
+    };
     std::vector<Cut> cuts{{kBefore, 1, 4, {}}}; // "To: " read
     std::size_t previous = 0;                  // the first cut of the line before
     for (const std::u16string_view line : lines) {
@@ -109,7 +115,8 @@ BlockReadings renderersReadings(const std::vector<std::u16string_view>& lines, s
             for (std::uint8_t next = Account; next < kBefore; ++next) {
                 const auto field = static_cast<Slot>(next);
                 const std::u16string_view name = kNames[field];
-                if (!(kNext[slot] & bit(field)) || !line.starts_with(name) || !line.substr(name.size()).starts_with(u":="))
+                if (!(kNext[slot] & bit(field)) || !pictureAgrees(field, slot) || !line.starts_with(name)
+                    || !line.substr(name.size()).starts_with(u":="))
                     continue;
                 const std::u16string_view value = line.substr(name.size() + 2);
                 if (!isRenderersValueLine(name, value, true))

@@ -25,6 +25,8 @@ struct BlockReadings {
 
 // lines: the block split at every CR LF, without them. head: from "To: " to
 // the CR LF before the start marker, that one included.
-BlockReadings renderersReadings(const std::vector<std::u16string_view>& lines, std::u16string_view head);
+// picture: what is known of the mail's picture, which SMS-IsMMS must agree with.
+BlockReadings renderersReadings(const std::vector<std::u16string_view>& lines, std::u16string_view head,
+                                MailPicture picture);
 
 } // namespace qel::gateway

@@ -113,6 +113,16 @@ void compareHeadWithBlock(std::u16string_view head, GatewayMail& mail)
                                 + block.message + u"\"");
 }
 
+void comparePictureWithBlock(MailPicture picture, GatewayMail& mail)
+{
+    const bool flagged = std::any_of(mail.fields.begin(), mail.fields.end(),
+                                     [](const GatewayField& field) { return field.name == u"SMS-IsMMS"; });
+    if (picture == MailPicture::None && flagged)
+        mail.problems.push_back(u"SMS-IsMMS in the block, but the mail carried no picture");
+    if (picture == MailPicture::Attached && !flagged)
+        mail.problems.push_back(u"no SMS-IsMMS in the block, but the mail carried a picture");
+}
+
 std::u16string number(std::size_t n)
 {
     const std::string digits = std::to_string(n);
@@ -149,7 +159,7 @@ void readUncertainly(std::u16string_view head, const BlockReadings& readings, Ga
 
 } // namespace
 
-GatewayMail readGatewayMail(std::u16string_view body, const textcrypt::AnsiCodePage& codePage)
+GatewayMail readGatewayMail(std::u16string_view body, const textcrypt::AnsiCodePage& codePage, MailPicture picture)
 {
     if (body.size() > kMaxBodyBytes)
         malformed("the body is longer than " + std::to_string(kMaxBodyBytes)
@@ -179,7 +189,7 @@ GatewayMail readGatewayMail(std::u16string_view body, const textcrypt::AnsiCodeP
         malformed(std::string("the encrypted block cannot be decrypted: ") + e.what());
     }
     const std::vector<std::u16string_view> lines = linesOf(block);
-    const BlockReadings readings = renderersReadings(lines, head);
+    const BlockReadings readings = renderersReadings(lines, head, picture);
     if (readings.found.size() == 1) {
         mail.fields = readings.found.front();
         const HeadLines read = headFor(mail.fields);
@@ -190,6 +200,7 @@ GatewayMail readGatewayMail(std::u16string_view body, const textcrypt::AnsiCodeP
     } else {
         mail.fields = fieldsByLook(lines);
         mail.problems = fieldRuleProblems(mail.fields);
+        comparePictureWithBlock(picture, mail);
         compareHeadWithBlock(head, mail);
     }
     return mail;

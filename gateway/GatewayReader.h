@@ -39,8 +39,14 @@ struct GatewayMail {
     std::vector<std::vector<GatewayField>> readings; // then two of those ways
 };
 
+// Whether the mail carried a picture. The block alone cannot always say: a
+// campaign on a picture message and a campaign whose second line is
+// "SMS-IsMMS:=1" without a picture make the same block.
+enum class MailPicture { Unknown, Attached, None };
+
 // GatewayFormatError, saying what is wrong, for a body that cannot be read at
 // all, one longer than kMaxBodyBytes code units included.
-GatewayMail readGatewayMail(std::u16string_view body, const textcrypt::AnsiCodePage& codePage);
+GatewayMail readGatewayMail(std::u16string_view body, const textcrypt::AnsiCodePage& codePage,
+                            MailPicture picture = MailPicture::Unknown);
 
 } // namespace qel::gateway
