@@ -20,27 +20,34 @@ constexpr unsigned bit(Slot slot)
     return 1u << slot;
 }
 
-// What may start on the line after each field (kBefore: the first line).
-constexpr unsigned kNext[] = {
-    bit(Key),         bit(Version),        bit(Bpid),  bit(Campaign) | bit(Picture) | bit(Phone),
-    bit(Picture) | bit(Phone), bit(Phone), bit(Name),  bit(Phone) | bit(Body),
-    bit(ReplyAddress), 0,                  bit(Account),
-};
+// What may start on the line after a field (kBefore: on the first line).
+unsigned fieldsAfter(Slot slot)
+{
+    switch (slot) {
+    case kBefore: return bit(Account);
+    case Account: return bit(Key);
+    case Key: return bit(Version);
+    case Version: return bit(Bpid);
+    case Bpid: return bit(Campaign) | bit(Picture) | bit(Phone);
+    case Campaign: return bit(Picture) | bit(Phone);
+    case Picture: return bit(Phone);
+    case Phone: return bit(Name);
+    case Name: return bit(Phone) | bit(Body);
+    case Body: return bit(ReplyAddress);
+    case ReplyAddress: return 0;
+    }
+    return 0;
+}
 
 bool inHead(Slot slot)
 {
     return slot == Phone || slot == Name || slot == Body;
 }
 
-// What the head holds, in a Renderer's head, before a field's value when it starts.
+// What a Renderer's head holds before the value of a field that is in it.
 std::u16string_view headBefore(Slot slot, Slot previous)
 {
-    switch (slot) {
-    case Phone: return previous == Name ? u"), " : u"";
-    case Name: return u" (";
-    case Body: return u"), \r\nMessage: ";
-    default: return u"\r\n";
-    }
+    return slot == Name ? u" (" : slot == Body ? u"), \r\nMessage: " : previous == Name ? u"), " : u"";
 }
 
 // The lines so far cut so that they end in `slot`, the head read up to `at`.
@@ -115,7 +122,7 @@ BlockReadings renderersReadings(const std::vector<std::u16string_view>& lines, s
             for (std::uint8_t next = Account; next < kBefore; ++next) {
                 const auto field = static_cast<Slot>(next);
                 const std::u16string_view name = kNames[field];
-                if (!(kNext[slot] & bit(field)) || !pictureAgrees(field, slot) || !line.starts_with(name)
+                if (!(fieldsAfter(slot) & bit(field)) || !pictureAgrees(field, slot) || !line.starts_with(name)
                     || !line.substr(name.size()).starts_with(u":="))
                     continue;
                 const std::u16string_view value = line.substr(name.size() + 2);
