@@ -10,7 +10,7 @@
 namespace qel::gateway {
 
 const char* const kGatewayReadUsage =
-    "usage: qel-gateway-read [--machine] [MAIL-BODY-FILE]\n"
+    "usage: qel-gateway-read [--machine] [--picture | --no-picture] [MAIL-BODY-FILE]\n"
     "Reads a gateway mail body (UTF-8, at most 1048576 bytes) from the file or standard\n"
     "input and prints its head and decrypted fields, one a line.\n"
     "  for people (default): \"To: \", \"Message: \", then NAME=VALUE per field;\n"
@@ -19,6 +19,11 @@ const char* const kGatewayReadUsage =
     "In both, control characters (U+0000-U+001F, U+007F-U+009F), \"\\\", U+2028, U+2029,\n"
     "bidirectional controls and unpaired surrogates are written \\\\ \\r \\n \\t \\xHH or \\uHHHH;\n"
     "with --machine \"=\" too (\\x3D), so the first \"=\" of a line ends its name.\n"
+    "A value may hold line breaks: fields are read in the order a Renderer writes them, the\n"
+    "head choosing between readings; a block that reads more than one way prints no fields.\n"
+    "  --picture, --no-picture: the mail carried a picture attachment, or none. Without\n"
+    "    either, a campaign on a picture message reads two ways (its second line could\n"
+    "    be \"SMS-IsMMS:=1\").\n"
     "Exit status: 0 read cleanly, 1 not readable as a gateway body (or any failure),\n"
     "2 bad usage or file not opened, 3 read but the body breaks a rule (problems listed).\n";
 
@@ -62,6 +67,7 @@ void writeForMachines(const GatewayMail& mail, std::ostream& out)
 int run(const std::vector<std::string>& arguments, std::streambuf& input, std::ostream& out, std::ostream& err)
 {
     bool forMachines = false;
+    MailPicture picture = MailPicture::Unknown;
     const std::string* file = nullptr;
     for (const std::string& argument : arguments) {
         if (argument == "--help") {
@@ -70,6 +76,8 @@ int run(const std::vector<std::string>& arguments, std::streambuf& input, std::o
         }
         if (argument == "--machine" && !forMachines) {
             forMachines = true;
+        } else if ((argument == "--picture" || argument == "--no-picture") && picture == MailPicture::Unknown) {
+            picture = argument == "--picture" ? MailPicture::Attached : MailPicture::None;
         } else if (argument.starts_with("-") || file) {
             err << kGatewayReadUsage;
             return kBadUsage;
@@ -90,7 +98,7 @@ int run(const std::vector<std::string>& arguments, std::streambuf& input, std::o
     } else {
         bytes = readBounded(input);
     }
-    const GatewayMail mail = readGatewayMail(utf16FromUtf8(bytes), textcrypt::AnsiCodePage::windows1252());
+    const GatewayMail mail = readGatewayMail(utf16FromUtf8(bytes), textcrypt::AnsiCodePage::windows1252(), picture);
     if (forMachines)
         writeForMachines(mail, out);
     else

@@ -1,6 +1,9 @@
 #include "gateway/GatewayReader.h"
 
+#include <algorithm>
+
 #include "common/NumberedError.h"
+#include "gateway/BlockReadings.h"
 #include "gateway/GatewayFieldRules.h"
 #include "textcrypt/CurrentTransform.h"
 
@@ -25,68 +28,138 @@ std::u16string_view trimLineBreaks(std::u16string_view text)
     return text;
 }
 
-std::vector<GatewayField> fieldsOf(std::u16string_view block)
+std::vector<std::u16string_view> linesOf(std::u16string_view block)
 {
-    std::vector<GatewayField> fields;
-    std::size_t lineNumber = 0;
+    std::vector<std::u16string_view> lines;
     while (!block.empty()) {
         const std::size_t end = block.find(u"\r\n");
         if (end == std::u16string_view::npos)
             malformed("field block does not end in CR LF");
-        const std::u16string_view line = block.substr(0, end);
+        lines.push_back(block.substr(0, end));
         block.remove_prefix(end + 2);
-        ++lineNumber;
+    }
+    return lines;
+}
+
+// Every line that looks like a field taken for one: how a block that no
+// Renderer wrote is shown, with the rules it breaks.
+std::vector<GatewayField> fieldsByLook(const std::vector<std::u16string_view>& lines)
+{
+    std::vector<GatewayField> fields;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        const std::u16string_view line = lines[i];
         const std::size_t separator = line.find(u":=");
-        if (line.starts_with(u"SMS-") && separator != std::u16string_view::npos) {
+        if (line.starts_with(u"SMS-") && separator != std::u16string_view::npos)
             fields.push_back({std::u16string(line.substr(0, separator)), std::u16string(line.substr(separator + 2))});
-        } else if (!fields.empty()) {
-            // A value holding a line break goes on over the next line.
+        else if (!fields.empty())
             fields.back().value.append(u"\r\n").append(line);
-        } else {
-            malformed("field block line " + std::to_string(lineNumber) + " is not a field");
-        }
+        else
+            malformed("field block line " + std::to_string(i + 1) + " is not a field");
     }
     if (fields.empty())
         malformed("field block holds no field");
     return fields;
 }
 
-// The head a Renderer writes for these fields; a body is read from the
-// internet, so one whose head says otherwise than its block is reported.
-void compareHeadWithBlock(std::u16string_view head, GatewayMail& mail)
-{
+struct HeadLines {
     std::u16string recipients;
+    std::u16string message;
+    bool operator==(const HeadLines&) const = default;
+};
+
+// The head a Renderer writes for these fields.
+HeadLines headFor(const std::vector<GatewayField>& fields)
+{
+    HeadLines lines;
     const std::u16string* body = nullptr;
-    for (std::size_t i = 0; i < mail.fields.size(); ++i) {
-        const GatewayField& field = mail.fields[i];
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+        const GatewayField& field = fields[i];
         if (field.name == u"SMS-Recp") {
-            const bool named = i + 1 < mail.fields.size() && mail.fields[i + 1].name == u"SMS-Recn";
-            recipients += field.value + u" (" + (named ? mail.fields[i + 1].value : u"") + u"), ";
+            const bool named = i + 1 < fields.size() && fields[i + 1].name == u"SMS-Recn";
+            lines.recipients += field.value + u" (" + (named ? fields[i + 1].value : u"") + u"), ";
         } else if (field.name == u"SMS-Body" && !body) {
             body = &field.value;
         }
     }
-    const std::u16string message = body ? *body : u"";
-    // Compared whole, so a name or message holding "\r\nMessage: " is split where the Renderer joined.
-    if (head == u"To: " + recipients + u"\r\nMessage: " + message + u"\r\n") {
-        mail.recipientsLine = recipients;
-        mail.messageLine = message;
-        return;
-    }
+    if (body)
+        lines.message = *body;
+    return lines;
+}
+
+// The head taken at its first "Message: " line, where no reading says where it is.
+HeadLines headByLook(std::u16string_view head)
+{
     const std::size_t messageAt = head.find(u"\r\nMessage: ");
-    mail.recipientsLine = std::u16string(head.substr(4, messageAt - 4));
-    mail.messageLine = std::u16string(head.substr(messageAt + 11, head.size() - 2 - (messageAt + 11)));
-    if (mail.recipientsLine != recipients)
-        mail.problems.push_back(u"the head's recipients \"" + mail.recipientsLine + u"\" differ from the block's \""
-                                + recipients + u"\"");
-    if (body && mail.messageLine != message)
-        mail.problems.push_back(u"the head's message \"" + mail.messageLine + u"\" differs from SMS-Body \"" + message
-                                + u"\"");
+    return {std::u16string(head.substr(4, messageAt - 4)),
+            std::u16string(head.substr(messageAt + 11, head.size() - 2 - (messageAt + 11)))};
+}
+
+// A body is read from the internet, so one whose head says otherwise than its block is reported.
+void compareHeadWithBlock(std::u16string_view head, GatewayMail& mail)
+{
+    const HeadLines block = headFor(mail.fields);
+    // Compared whole, so a name or message holding "\r\nMessage: " is split where the Renderer joined.
+    const HeadLines read =
+        head == u"To: " + block.recipients + u"\r\nMessage: " + block.message + u"\r\n" ? block : headByLook(head);
+    mail.recipientsLine = read.recipients;
+    mail.messageLine = read.message;
+    if (read.recipients != block.recipients)
+        mail.problems.push_back(u"the head's recipients \"" + read.recipients + u"\" differ from the block's \""
+                                + block.recipients + u"\"");
+    const bool hasBody = std::any_of(mail.fields.begin(), mail.fields.end(),
+                                     [](const GatewayField& field) { return field.name == u"SMS-Body"; });
+    if (hasBody && read.message != block.message)
+        mail.problems.push_back(u"the head's message \"" + read.message + u"\" differs from SMS-Body \""
+                                + block.message + u"\"");
+}
+
+void comparePictureWithBlock(MailPicture picture, GatewayMail& mail)
+{
+    const bool flagged = std::any_of(mail.fields.begin(), mail.fields.end(),
+                                     [](const GatewayField& field) { return field.name == u"SMS-IsMMS"; });
+    if (picture == MailPicture::None && flagged)
+        mail.problems.push_back(u"SMS-IsMMS in the block, but the mail carried no picture");
+    if (picture == MailPicture::Attached && !flagged)
+        mail.problems.push_back(u"no SMS-IsMMS in the block, but the mail carried a picture");
+}
+
+std::u16string number(std::size_t n)
+{
+    const std::string digits = std::to_string(n);
+    return {digits.begin(), digits.end()};
+}
+
+// Which field the readings first differ in, and how.
+std::u16string ambiguity(const std::vector<GatewayField>& one, const std::vector<GatewayField>& another)
+{
+    std::size_t i = 0;
+    while (i + 1 < std::min(one.size(), another.size()) && one[i].name == another[i].name
+           && one[i].value == another[i].value)
+        ++i;
+    const auto field = [](const GatewayField& f) { return f.name + u" \"" + f.value + u"\""; };
+    return u"the block reads in more than one way that the head cannot tell apart: field " + number(i + 1) + u" is "
+        + field(one[i]) + u" in one reading and " + field(another[i]) + u" in another";
+}
+
+void readUncertainly(std::u16string_view head, const BlockReadings& readings, GatewayMail& mail)
+{
+    const HeadLines read = readings.found.size() == 2 && headFor(readings.found[0]) == headFor(readings.found[1])
+        ? headFor(readings.found[0])
+        : headByLook(head);
+    mail.recipientsLine = read.recipients;
+    mail.messageLine = read.message;
+    if (readings.tooMany) {
+        mail.problems.push_back(u"the block reads in more ways in step with the head than the reader follows ("
+                                + number(kMaxCutsInStep) + u" at one line); it cannot tell which one a Renderer wrote");
+    } else {
+        mail.problems.push_back(ambiguity(readings.found[0], readings.found[1]));
+        mail.readings = readings.found;
+    }
 }
 
 } // namespace
 
-GatewayMail readGatewayMail(std::u16string_view body, const textcrypt::AnsiCodePage& codePage)
+GatewayMail readGatewayMail(std::u16string_view body, const textcrypt::AnsiCodePage& codePage, MailPicture picture)
 {
     if (body.size() > kMaxBodyBytes)
         malformed("the body is longer than " + std::to_string(kMaxBodyBytes)
@@ -109,13 +182,27 @@ GatewayMail readGatewayMail(std::u16string_view body, const textcrypt::AnsiCodeP
     for (char16_t c : body.substr(blockStart, body.size() - kEnd.size() - blockStart))
         if (c != u'\r' && c != u'\n')
             hex += c;
+    std::u16string block;
     try {
-        mail.fields = fieldsOf(textcrypt::myDecrypt(hex, codePage));
+        block = textcrypt::myDecrypt(hex, codePage);
     } catch (const NumberedError& e) {
         malformed(std::string("the encrypted block cannot be decrypted: ") + e.what());
     }
-    mail.problems = fieldRuleProblems(mail.fields);
-    compareHeadWithBlock(head, mail);
+    const std::vector<std::u16string_view> lines = linesOf(block);
+    const BlockReadings readings = renderersReadings(lines, head, picture);
+    if (readings.found.size() == 1) {
+        mail.fields = readings.found.front();
+        const HeadLines read = headFor(mail.fields);
+        mail.recipientsLine = read.recipients;
+        mail.messageLine = read.message;
+    } else if (readings.found.size() > 1 || readings.tooMany) {
+        readUncertainly(head, readings, mail);
+    } else {
+        mail.fields = fieldsByLook(lines);
+        mail.problems = fieldRuleProblems(mail.fields);
+        comparePictureWithBlock(picture, mail);
+        compareHeadWithBlock(head, mail);
+    }
     return mail;
 }
 

@@ -2,9 +2,12 @@
 // The gateway's side of the message: reads a mail body that a Renderer
 // composed (the "To: " and "Message: " head, the start and end markers, the
 // hex block between them), decrypts the block and returns its fields in order.
+// Values may hold line breaks, so the block is read by the order in which a
+// Renderer writes its fields, with the head choosing between readings.
 // The body comes from the internet: what can be read but breaks the rules of
 // a Renderer's body (field order, duplicates, unknown names, a head that
-// disagrees with the block) is returned as problems, not hidden.
+// disagrees with the block) is returned as problems, not hidden; so is a
+// block that reads in more than one way that the head cannot tell apart.
 #include <cstddef>
 #include <stdexcept>
 #include <string>
@@ -31,12 +34,19 @@ struct GatewayField {
 struct GatewayMail {
     std::u16string recipientsLine; // after "To: "
     std::u16string messageLine;    // after "Message: "
-    std::vector<GatewayField> fields;
+    std::vector<GatewayField> fields;     // empty when the block reads in more than one way
     std::vector<std::u16string> problems; // empty for a body as a Renderer writes it
+    std::vector<std::vector<GatewayField>> readings; // then two of those ways
 };
+
+// Whether the mail carried a picture. The block alone cannot always say: a
+// campaign on a picture message and a campaign whose second line is
+// "SMS-IsMMS:=1" without a picture make the same block.
+enum class MailPicture { Unknown, Attached, None };
 
 // GatewayFormatError, saying what is wrong, for a body that cannot be read at
 // all, one longer than kMaxBodyBytes code units included.
-GatewayMail readGatewayMail(std::u16string_view body, const textcrypt::AnsiCodePage& codePage);
+GatewayMail readGatewayMail(std::u16string_view body, const textcrypt::AnsiCodePage& codePage,
+                            MailPicture picture = MailPicture::Unknown);
 
 } // namespace qel::gateway
