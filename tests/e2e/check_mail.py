@@ -62,7 +62,8 @@ def main():
         f.write(body.replace("\n", "\r\n").replace("\r\r\n", "\r\n"))
         body_file = f.name
     try:
-        fields = subprocess.run(reader + [body_file], capture_output=True, text=True, timeout=120)
+        # The mail carried its picture (checked above): the reader is told, as a gateway would be.
+        fields = subprocess.run(reader + ["--picture", body_file], capture_output=True, text=True, timeout=120)
     finally:
         os.unlink(body_file)
     if fields.returncode != 0:

@@ -209,7 +209,10 @@ std::u16string draw(std::mt19937& random, std::size_t pieces)
 
 GatewayMessage drawMessage(std::mt19937& random)
 {
-    GatewayMessage m{draw(random, 4), draw(random, 4), u"1.0.22"};
+    GatewayMessage m;
+    m.account = draw(random, 4);
+    m.password = draw(random, 4);
+    m.version = u"1.0.22";
     m.hasCampaign = random() % 2;
     m.campaign = (draw(random, 6) + u"c").substr(0, 50); // a Renderer writes no blank campaign, none over 50
     m.isPictureMessage = random() % 2;
@@ -346,7 +349,7 @@ TEST(GatewayReaderTest, ReadsBackTheValuesOfEveryComposedBodyOrSaysWhereAnotherC
             : m.isPictureMessage ? MailPicture::Attached
                                  : MailPicture::None;
         const GatewayMail mail = readGatewayMail(mailBody, page, picture);
-        property::Cuts cuts{{}, block, mailBody, picture};
+        property::Cuts cuts{{}, block, mailBody, picture, {}};
         for (std::u16string_view rest = block; !rest.empty(); rest.remove_prefix(rest.find(u"\r\n") + 2))
             cuts.lines.push_back(rest.substr(0, rest.find(u"\r\n")));
         cuts.from(0);
