@@ -1,6 +1,6 @@
 #include "automation/ErrorReporting.h"
 
-#include <wrl/client.h>
+#include "automation/ErrorInformation.h"
 
 #include <new>
 #include <string>
@@ -18,17 +18,8 @@ std::wstring widen(std::string_view ascii)
 
 HRESULT raiseNumbered(ErrorNumber number, const wchar_t* source, REFGUID interfaceId)
 {
-    Microsoft::WRL::ComPtr<ICreateErrorInfo> create;
-    if (SUCCEEDED(CreateErrorInfo(&create))) {
-        const std::wstring description = widen(standardDescription(number));
-        create->SetGUID(interfaceId);
-        create->SetSource(const_cast<LPOLESTR>(source));
-        create->SetDescription(const_cast<LPOLESTR>(description.c_str()));
-        Microsoft::WRL::ComPtr<IErrorInfo> info;
-        if (SUCCEEDED(create.As(&info)))
-            SetErrorInfo(0, info.Get());
-    }
-    return resultOf(number);
+    const std::wstring description = widen(standardDescription(number));
+    return describeFailure(resultOf(number), {source, description.c_str(), &interfaceId});
 }
 
 HRESULT resultOfCurrentException(const wchar_t* source, REFGUID interfaceId) noexcept
@@ -38,11 +29,11 @@ HRESULT resultOfCurrentException(const wchar_t* source, REFGUID interfaceId) noe
     } catch (const NumberedError& e) {
         return raiseNumbered(e.number(), source, interfaceId);
     } catch (const ComFailure& e) {
-        return e.result();
+        return e.described() ? e.result() : failWithoutDescription(e.result());
     } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
+        return failWithoutDescription(E_OUTOFMEMORY);
     } catch (...) {
-        return E_UNEXPECTED;
+        return failWithoutDescription(E_UNEXPECTED);
     }
 }
 

@@ -12,22 +12,27 @@
 
 namespace qel::automation {
 
-// A failure someone else already described (an HRESULT from a call into COM,
-// whose error information is left as that call set it).
+// A failed HRESULT from a call into COM. `described`: the thrower has put
+// the callee's own description on the thread; otherwise the boundary clears
+// whatever is there, so the caller does not read an earlier failure's.
 class ComFailure : public std::exception {
 public:
-    explicit ComFailure(HRESULT hr) : hr_(hr) {}
+    explicit ComFailure(HRESULT hr, bool described = false) : hr_(hr), described_(described) {}
     HRESULT result() const { return hr_; }
+    bool described() const { return described_; }
     const char* what() const noexcept override { return "COM call failed"; }
 
 private:
     HRESULT hr_;
+    bool described_;
 };
 
-inline void check(HRESULT hr)
+// `described`: the call reports its failures through the thread's error
+// information (one of this library's own members does).
+inline void check(HRESULT hr, bool described = false)
 {
     if (FAILED(hr))
-        throw ComFailure(hr);
+        throw ComFailure(hr, described);
 }
 
 // 0x800A0000 + n, the control-error status of a numbered error.

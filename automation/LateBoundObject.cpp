@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "automation/ErrorInformation.h"
 #include "automation/ErrorReporting.h"
 #include "common/NumberedError.h"
 
@@ -17,20 +18,12 @@ namespace {
     const HRESULT status = exception.scode ? exception.scode
         : exception.wCode                  ? MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, exception.wCode)
                                            : E_FAIL;
-    Microsoft::WRL::ComPtr<ICreateErrorInfo> create;
-    if (SUCCEEDED(CreateErrorInfo(&create))) {
-        create->SetSource(exception.bstrSource);
-        create->SetDescription(exception.bstrDescription);
-        create->SetHelpFile(exception.bstrHelpFile);
-        create->SetHelpContext(exception.dwHelpContext);
-        Microsoft::WRL::ComPtr<IErrorInfo> info;
-        if (SUCCEEDED(create.As(&info)))
-            SetErrorInfo(0, info.Get());
-    }
+    describeFailure(status, {exception.bstrSource, exception.bstrDescription, nullptr, exception.bstrHelpFile,
+                             exception.dwHelpContext});
     SysFreeString(exception.bstrSource);
     SysFreeString(exception.bstrDescription);
     SysFreeString(exception.bstrHelpFile);
-    throw ComFailure(status);
+    throw ComFailure(status, true);
 }
 
 } // namespace

@@ -1,5 +1,7 @@
 #include "connection/ConnectionMembers.h"
 
+#include "automation/ErrorInformation.h"
+
 #include <wrl/client.h>
 
 #include <array>
@@ -186,7 +188,7 @@ HRESULT exceptionOf(HRESULT hr, EXCEPINFO* exception)
         info.Reset();
     if (!exception) {
         if (info)
-            SetErrorInfo(0, info.Get());
+            automation::restoreErrorInformation(info.Get());
         return hr;
     }
     *exception = EXCEPINFO{};
@@ -297,7 +299,7 @@ HRESULT invokeConnectionMember(_CWinInetConnection& object, DISPID id, WORD flag
         passed[k] = referenceTo(owned[k], parameter.type);
     }
 
-    SetErrorInfo(0, nullptr); // so that error information after a failure is this call's own
+    automation::restoreErrorInformation(nullptr); // so that error information after a failure is this call's own
     Variant outcome;
     const HRESULT hr = member->call(object, passed.data(), outcome);
     if (FAILED(hr))

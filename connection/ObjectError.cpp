@@ -1,6 +1,6 @@
 #include "connection/ObjectError.h"
 
-#include <wrl/client.h>
+#include "automation/ErrorInformation.h"
 
 namespace qel::connection {
 
@@ -17,16 +17,8 @@ HRESULT statusOfErrorNumber(std::int32_t number) noexcept
 
 HRESULT raiseObjectError(const ObjectError& error, REFGUID interfaceId) noexcept
 {
-    Microsoft::WRL::ComPtr<ICreateErrorInfo> create;
-    if (SUCCEEDED(CreateErrorInfo(&create))) {
-        create->SetGUID(interfaceId);
-        create->SetSource(const_cast<LPOLESTR>(error.source().c_str()));
-        create->SetDescription(const_cast<LPOLESTR>(error.description().c_str()));
-        Microsoft::WRL::ComPtr<IErrorInfo> info;
-        if (SUCCEEDED(create.As(&info)))
-            SetErrorInfo(0, info.Get());
-    }
-    return statusOfErrorNumber(error.number());
+    return automation::describeFailure(statusOfErrorNumber(error.number()),
+                                       {error.source().c_str(), error.description().c_str(), &interfaceId});
 }
 
 } // namespace qel::connection

@@ -151,7 +151,7 @@ std::int16_t Renderer::translate()
     // Through the object's own interface, as a host would call it.
     Variant body = Variant::ofText(composeGatewayBody(message));
     Variant encrypted;
-    automation::check(static_cast<_Renderer*>(this)->MyEncrypt(const_cast<VARIANT*>(&body.get()), encrypted.receive()));
+    automation::check(static_cast<_Renderer*>(this)->MyEncrypt(const_cast<VARIANT*>(&body.get()), encrypted.receive()), true);
     field(Property::TranslatedMessage) = Variant::ofText(composeOuterText(message, textOf(encrypted.get())));
     return 0;
 }
@@ -190,7 +190,7 @@ HRESULT Renderer::Send(VARIANT* result)
 std::int16_t Renderer::send()
 {
     Variant translated;
-    automation::check(static_cast<_Renderer*>(this)->Translate(translated.receive()));
+    automation::check(static_cast<_Renderer*>(this)->Translate(translated.receive()), true);
     if (translated.get().iVal != 0)
         return translated.get().iVal;
 

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "QelMessage.h"
+#include "automation/ErrorInformation.h"
 #include "com/ComTestSupport.h"
 
 namespace qel::test {
@@ -29,6 +30,7 @@ struct Script {
     std::vector<RecordedCall> log;
     std::map<std::wstring, Variant> results; // member -> result
     std::wstring raiseOn;
+    std::wstring lacking; // a member the component does not have
     int liveInstances = 0;
 };
 
@@ -59,6 +61,8 @@ public:
     STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
     STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* names, UINT, LCID, DISPID* ids) override
     {
+        if (script_.lacking == names[0])
+            return DISP_E_UNKNOWNNAME;
         names_.push_back(names[0]);
         ids[0] = static_cast<DISPID>(names_.size());
         return S_OK;
@@ -315,6 +319,15 @@ TEST_F(SendTest, ComponentErrorsReachTheHostUnchanged)
     EXPECT_EQ(r.source, L"EasyMail.SMTP");
     EXPECT_EQ(r.description, L"The recorder was told to fail");
     EXPECT_EQ(errorText(), L"unchanged");
+}
+
+TEST_F(SendTest, AMissingMemberLeavesNoEarlierErrorBehind)
+{
+    automation::describeFailure(E_FAIL, {L"Earlier", L"an earlier failure nobody read", nullptr});
+    script.lacking = L"FromAddr";
+    const DispatchResult r = send();
+    EXPECT_EQ(r.scode, DISP_E_UNKNOWNNAME);
+    EXPECT_EQ(r.source + r.description, L"");
 }
 
 TEST_F(SendTest, NoComponentRaisesErrorFourTwentyNine)
