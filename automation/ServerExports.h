@@ -21,6 +21,7 @@ HRESULT getClassObject(const CLSID& served, REFCLSID requested, REFIID riid, voi
     *out = nullptr;
     if (!IsEqualCLSID(requested, served))
         return CLASS_E_CLASSNOTAVAILABLE;
+    ComModule::instance().pin();
     auto* factory = new (std::nothrow) ClassFactory<T>();
     if (!factory)
         return E_OUTOFMEMORY;
@@ -38,7 +39,7 @@ HRESULT getClassObject(const CLSID& served, REFCLSID requested, REFIID riid, voi
     }                                                                                                          \
     STDAPI DllCanUnloadNow()                                                                                   \
     {                                                                                                          \
-        return qel::automation::ComModule::instance().canUnload() ? S_OK : S_FALSE;                            \
+        return qel::automation::ComModule::instance().holdsNothing() ? S_OK : S_FALSE;                         \
     }                                                                                                          \
     STDAPI DllRegisterServer()                                                                                 \
     {                                                                                                          \
