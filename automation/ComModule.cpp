@@ -22,6 +22,13 @@ HMODULE ComModule::handle() const
     return module;
 }
 
+bool ComModule::canUnload() const
+{
+    const auto since = GetTickCount64() - static_cast<ULONGLONG>(InterlockedCompareExchange64(
+                                              const_cast<volatile LONGLONG*>(&lastChange_), 0, 0));
+    return holdsNothing() && since >= kUnloadDelayMs;
+}
+
 void ComModule::pin()
 {
     if (pinned_ || InterlockedExchange(&pinned_, 1))

@@ -22,18 +22,24 @@ public:
     HMODULE handle() const;
     std::wstring path() const;
 
-    void objectCreated() { InterlockedIncrement(&objects_); }
-    void objectDestroyed() { InterlockedDecrement(&objects_); }
-    void lock(bool locked) { locked ? InterlockedIncrement(&locks_) : InterlockedDecrement(&locks_); }
+    void objectCreated() { changed(InterlockedIncrement(&objects_)); }
+    void objectDestroyed() { changed(InterlockedDecrement(&objects_)); }
+    void lock(bool locked) { changed(locked ? InterlockedIncrement(&locks_) : InterlockedDecrement(&locks_)); }
     bool holdsNothing() const { return objects_ == 0 && locks_ == 0; }
+    // No object and no lock, and none for a moment. An apartment that ends
+    // asks while others may be making objects of this DLL, and the runtime's
+    // record of the DLL is shared by them all: Wine's frees that record
+    // under an apartment that is entering the DLL (a crash in its
+    // apartment_freeunusedlibraries when DllCanUnloadNow answered at once).
+    // So, as the runtime itself does for free-threaded DLLs, the DLL may go
+    // only once activity has settled.
+    bool canUnload() const;
+
+    static constexpr ULONGLONG kUnloadDelayMs = 1000;
 
     // Keeps this DLL loaded until the process ends, from the first class
-    // object handed out. The runtime's unloading of a DLL that answered that
-    // it may go races with apartments entering it (Wine frees its record of
-    // the DLL under another apartment's feet); a pinned DLL stays mapped
-    // whatever the runtime decides, so no apartment can call into code that
-    // is gone, and no code of the DLL runs at unload. DllCanUnloadNow still
-    // answers whether objects remain.
+    // object handed out: whatever the runtime decides, no apartment can call
+    // into code that is gone, and no code of the DLL runs at unload.
     void pin();
 
     // Type information for one interface of the embedded type library.
@@ -44,7 +50,9 @@ public:
 
 private:
     ComModule() = default;
+    void changed(LONG) { InterlockedExchange64(&lastChange_, static_cast<LONGLONG>(GetTickCount64())); }
 
+    volatile LONGLONG lastChange_ = 0;
     volatile LONG pinned_ = 0;
     volatile LONG objects_ = 0;
     volatile LONG locks_ = 0;

@@ -39,7 +39,7 @@ HRESULT getClassObject(const CLSID& served, REFCLSID requested, REFIID riid, voi
     }                                                                                                          \
     STDAPI DllCanUnloadNow()                                                                                   \
     {                                                                                                          \
-        return qel::automation::ComModule::instance().holdsNothing() ? S_OK : S_FALSE;                         \
+        return qel::automation::ComModule::instance().canUnload() ? S_OK : S_FALSE;                            \
     }                                                                                                          \
     STDAPI DllRegisterServer()                                                                                 \
     {                                                                                                          \

@@ -4,6 +4,7 @@
 
 #include "QelCipher.h"
 #include "QelMessage.h"
+#include "automation/ComModule.h"
 #include "com/ComTestSupport.h"
 
 namespace qel::test {
@@ -300,6 +301,9 @@ TEST(DispatchTest, ObjectsReleaseToZeroAndTheLibraryCanUnloadOnlyThen)
         EXPECT_EQ(canUnloadNow(L"QelCipher.dll"), S_FALSE) << "the cipher still lives";
         EXPECT_EQ(cipher.Reset(), 0u) << "the recipient and property copies are released with the renderer";
     }
+    // Not at once: activity settles first, for apartments still making objects.
+    EXPECT_EQ(canUnloadNow(L"QelCipher.dll"), S_FALSE);
+    Sleep(automation::ComModule::kUnloadDelayMs + 100);
     EXPECT_EQ(canUnloadNow(L"QelMessage.dll"), S_OK);
     EXPECT_EQ(canUnloadNow(L"QelCipher.dll"), S_OK);
     // The runtime may free them now; they stay, for apartments still entering them.
