@@ -1,13 +1,17 @@
 #include "automation/ComModule.h"
 
+#include <new>
 #include <vector>
 
 namespace qel::automation {
 
 ComModule& ComModule::instance()
 {
-    static ComModule module;
-    return module;
+    // Built in place and never destroyed: a destructor would run at unload,
+    // releasing the type library from inside the loader.
+    alignas(ComModule) static unsigned char storage[sizeof(ComModule)];
+    static ComModule* const module = new (storage) ComModule();
+    return *module;
 }
 
 HMODULE ComModule::handle() const
@@ -23,6 +27,15 @@ bool ComModule::canUnload() const
     const auto since = GetTickCount64() - static_cast<ULONGLONG>(InterlockedCompareExchange64(
                                               const_cast<volatile LONGLONG*>(&lastChange_), 0, 0));
     return holdsNothing() && since >= kUnloadDelayMs;
+}
+
+void ComModule::pin()
+{
+    if (pinned_ || InterlockedExchange(&pinned_, 1))
+        return;
+    HMODULE module = nullptr;
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                       reinterpret_cast<LPCWSTR>(&ComModule::instance), &module);
 }
 
 std::wstring ComModule::path() const
@@ -42,11 +55,16 @@ HRESULT ComModule::typeLibrary(ITypeLib** library)
 {
     const std::lock_guard<std::mutex> guard(typeLibraryLock_);
     if (!typeLibrary_) {
-        const HRESULT hr = LoadTypeLibEx(path().c_str(), REGKIND_NONE, &typeLibrary_);
+        const HRESULT hr = loadTypeLibrary(&typeLibrary_);
         if (FAILED(hr))
             return hr;
     }
     return typeLibrary_.CopyTo(library);
+}
+
+HRESULT ComModule::loadTypeLibrary(ITypeLib** library) const
+{
+    return LoadTypeLibEx(path().c_str(), REGKIND_NONE, library);
 }
 
 HRESULT ComModule::typeInfo(REFGUID guid, ITypeInfo** info)

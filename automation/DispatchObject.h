@@ -8,6 +8,7 @@
 #include <wrl/client.h>
 
 #include "automation/ComModule.h"
+#include "automation/ReferenceArguments.h"
 
 namespace qel::automation {
 
@@ -76,7 +77,9 @@ public:
         const HRESULT hr = typeInfo(&info);
         if (FAILED(hr))
             return hr;
-        return info->Invoke(static_cast<Interface*>(this), member, flags, params, result, exception, badArgument);
+        ReferenceArguments arguments(info.Get(), member, flags, params);
+        return info->Invoke(static_cast<Interface*>(this), member, flags, arguments.get(), result, exception,
+                            badArgument);
     }
 
     STDMETHODIMP InterfaceSupportsErrorInfo(REFIID riid) override

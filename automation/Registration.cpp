@@ -32,7 +32,7 @@ HRESULT registerServer(const ServerRegistration& server, RegistrationScope scope
 try {
     // A DLL whose type library cannot be loaded must not be registered as its server.
     Microsoft::WRL::ComPtr<ITypeLib> library;
-    if (FAILED(ComModule::instance().typeLibrary(&library)))
+    if (FAILED(ComModule::instance().loadTypeLibrary(&library)))
         return SELFREG_E_TYPELIB;
     const std::wstring path = ComModule::instance().path();
     const std::wstring folder = folderOf(path);

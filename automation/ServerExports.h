@@ -21,6 +21,7 @@ HRESULT getClassObject(const CLSID& served, REFCLSID requested, REFIID riid, voi
     *out = nullptr;
     if (!IsEqualCLSID(requested, served))
         return CLASS_E_CLASSNOTAVAILABLE;
+    ComModule::instance().pin();
     auto* factory = new (std::nothrow) ClassFactory<T>();
     if (!factory)
         return E_OUTOFMEMORY;
