@@ -280,7 +280,7 @@ MailCode parseServer(std::u16string_view server, ServerAddress& out)
         out.host = text; // a name, or an IPv6 address without brackets
     }
     // "mail.example.com." is the same name made absolute; the certificate names it without the dot.
-    if (out.host.size() > 1 && out.host.back() == '.' && text.front() != '[') {
+    if (out.host.size() > 1 && out.host.back() == '.') {
         out.host.pop_back();
         if (out.host.back() == '.')
             return HostNotResolved;
