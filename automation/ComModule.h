@@ -31,6 +31,10 @@ public:
     // free-threaded DLLs, the DLL goes only once activity has settled.
     bool canUnload() const;
     bool holdsNothing() const { return objects_ == 0 && locks_ == 0; }
+    // For a DLL that keeps something beyond its objects (open connections):
+    // asked last by canUnload, true while it still holds anything; it may
+    // let go of what has expired when asked.
+    void keepLoadedWhile(bool (*holding)()) { InterlockedExchangePointer(reinterpret_cast<void* volatile*>(&holding_), reinterpret_cast<void*>(holding)); }
 
     static constexpr ULONGLONG kUnloadDelayMs = 1000;
 
@@ -44,6 +48,7 @@ private:
     volatile LONGLONG lastChange_ = 0;
     volatile LONG objects_ = 0;
     volatile LONG locks_ = 0;
+    bool (*volatile holding_)() = nullptr;
     std::mutex typeLibraryLock_; // objects of several apartments may ask at once
     Microsoft::WRL::ComPtr<ITypeLib> typeLibrary_;
 };
