@@ -94,7 +94,7 @@ public:
     }
     std::wstring address() const { return L"127.0.0.1:" + std::to_wstring(port_); }
 
-    std::atomic<int> connections{0}, messages{0};
+    std::atomic<int> connections{0}, messages{0}, quits{0};
 
 private:
     void serve(SOCKET s)
@@ -137,6 +137,7 @@ private:
                     inData = true;
                     say("354 go\r\n");
                 } else if (line == "QUIT") {
+                    ++quits;
                     say("221 bye\r\n");
                     shutdown(s, SD_SEND);
                     return;
@@ -168,7 +169,7 @@ private:
 };
 
 // One Send by a new component, as the Renderer makes one; its answer.
-long sendTo(const std::wstring& server)
+long sendTo(const std::wstring& server, long idleLimit = -1)
 {
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     long answer = -1;
@@ -176,6 +177,12 @@ long sendTo(const std::wstring& server)
         put(mail.Get(), L"MailServer", Variant::ofText(std::u16string(server.begin(), server.end())).get());
         put(mail.Get(), L"FromAddr", Variant::ofText(u"dispatch@example.com").get());
         put(mail.Get(), L"Domain", Variant::ofText(u"client.example").get());
+        if (idleLimit >= 0) {
+            VARIANT seconds;
+            seconds.vt = VT_I4;
+            seconds.lVal = idleLimit;
+            put(mail.Get(), L"SessionIdleLimit", seconds);
+        }
         call(mail.Get(), L"AddRecipient", DISPATCH_METHOD, {Variant::ofText(u"gateway@example.com").get()});
         const DispatchResult sent = call(mail.Get(), L"Send", DISPATCH_METHOD);
         answer = SUCCEEDED(sent.hr) ? sent.value.get().iVal : sent.hr;
@@ -201,6 +208,20 @@ TEST(MailComponentTest, KeptSessionsDeliverEachMailOnce)
     EXPECT_EQ(sendTo(closing.address()), 0);
     EXPECT_EQ(closing.connections, 2);
     EXPECT_EQ(closing.messages, 2);
+
+    // Keeping off, then a session left idle past its limit: each closed with QUIT.
+    LoopbackServer idle(LoopbackServer::Keep);
+    EXPECT_EQ(sendTo(idle.address(), 0), 0);
+    EXPECT_EQ(sendTo(idle.address(), 0), 0);
+    EXPECT_EQ(sendTo(idle.address(), 1), 0);
+    Sleep(1500);
+    EXPECT_EQ(sendTo(idle.address(), 1), 0);
+    EXPECT_EQ(idle.connections, 4);
+    EXPECT_EQ(idle.quits, 3);
+    const auto canUnloadNow = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("QelSmtp.dll"), "DllCanUnloadNow")));
+    Sleep(1100); // no object for a moment: only the kept sessions hold the DLL
+    EXPECT_EQ(canUnloadNow(), S_FALSE);
 
     LoopbackServer dropping(LoopbackServer::Drop);
     EXPECT_EQ(sendTo(dropping.address()), 16);
