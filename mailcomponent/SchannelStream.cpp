@@ -32,8 +32,10 @@ std::string statusText(SECURITY_STATUS status)
 
 // The process's credentials handle and the table that made it. Acquiring
 // happens under the lock: it is a local call, done once.
+// Never destroyed: freeing a handle is no work for DllMain, and a DLL that
+// COM asked first has let go of it already (releaseSharedCredentials).
 std::mutex sharedLock;
-std::shared_ptr<CredentialsHandle> sharedCredentials;
+std::shared_ptr<CredentialsHandle>& sharedCredentials = *new std::shared_ptr<CredentialsHandle>;
 const SecurityFunctionTableW* sharedTable = nullptr;
 
 } // namespace
