@@ -456,7 +456,6 @@ MailCode converse(Dialogue& dialogue, SmtpTransport& transport, const ServerAddr
     return transact(dialogue, transport, extensions, envelope, data, options, false);
 }
 
-
 // MAIL, RCPT and DATA, then the data. Where the server pipelines, the three
 // go in one write and every reply is read in order: a refusal among them
 // ends the mail before any data, and a 354 that still came is answered by
