@@ -90,7 +90,7 @@ int sendOnce(const wchar_t* server, const Settings& settings)
     return result.lVal;
 }
 
-constexpr int kRepetitions = 4;
+constexpr int kRepetitions = 8;
 constexpr int kBurst = 4; // a first send and three that follow it
 
 struct Timing {

@@ -418,7 +418,7 @@ TEST(SmtpSessionTest, SecureDialogues)
          "250-hi\r\n250 AUTH PLAIN\r\n", "501 5.5.2 bad: AUTH PLAIN AGRpc3BhdGNoAGNvcnJlY3QgaG9yc2U=\r\n", "221 bye\r\n"},
          Sent, AuthProtocolError, "<TLS>EHLO client\r\n" + plainAuth + "QUIT\r\n", "answered: 501 5.5.2"},
         {"control bytes in a reply are escaped", u"mail.example.com", None,
-         {std::string("554 no\rX\x1B[2J\0!\r\n", 19)}, Sent, UnexpectedReply, "QUIT\r\n",
+         {std::string("554 no\rX\x1B[2J\0!\r\n", 16)}, Sent, UnexpectedReply, "QUIT\r\n",
          "554 no\\x0DX\\x1B[2J\\x00!"},
         {"a reply before a close is the reason", u"mail.example.com:465", None, {"421 4.7.0 Too many connections\r\n"},
          Sent, UnexpectedReply, "<TLS>QUIT\r\n", "answered: 421 4.7.0 Too many connections", 0,
