@@ -26,7 +26,7 @@ bool ComModule::canUnload() const
 {
     const auto since = GetTickCount64() - static_cast<ULONGLONG>(InterlockedCompareExchange64(
                                               const_cast<volatile LONGLONG*>(&lastChange_), 0, 0));
-    return holdsNothing() && since >= kUnloadDelayMs;
+    return holdsNothing() && since >= kUnloadDelayMs && !(holding_ && holding_());
 }
 
 void ComModule::pin()

@@ -34,6 +34,10 @@ public:
     // So, as the runtime itself does for free-threaded DLLs, the DLL may go
     // only once activity has settled.
     bool canUnload() const;
+    // For a DLL that keeps something beyond its objects (open connections):
+    // asked last by canUnload, true while it still holds anything; it may
+    // let go of what has expired when asked.
+    void keepLoadedWhile(bool (*holding)()) { InterlockedExchangePointer(reinterpret_cast<void* volatile*>(&holding_), reinterpret_cast<void*>(holding)); }
 
     static constexpr ULONGLONG kUnloadDelayMs = 1000;
 
@@ -56,6 +60,7 @@ private:
     volatile LONG pinned_ = 0;
     volatile LONG objects_ = 0;
     volatile LONG locks_ = 0;
+    bool (*volatile holding_)() = nullptr;
     std::mutex typeLibraryLock_; // objects of several apartments may ask at once
     Microsoft::WRL::ComPtr<ITypeLib> typeLibrary_;
 };

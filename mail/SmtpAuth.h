@@ -18,6 +18,7 @@ struct ServerCapabilities {
     bool plain = false;
     bool login = false;
     bool xoauth2 = false;
+    bool pipelining = false; // RFC 2920
 };
 
 // `lines`: the texts of an EHLO reply, each without its code and separator;

@@ -18,6 +18,8 @@ constexpr std::size_t kMaxReplyLines = 256;
 // The data may take longer than one Timeout on a slow link: each piece must
 // still go within Timeout, and all of it at no less than this rate.
 constexpr std::uint64_t kSlowestBytesPerSecond = 16 * 1024;
+// What the data is gathered into before it goes out.
+constexpr std::size_t kDataWrite = 64 * 1024;
 // QUIT's reply only tells that the server heard it: not worth a long wait.
 constexpr milliseconds kQuitWait{2000};
 // Enough of a reply to say why; a server cannot make the detail grow without end.
@@ -187,13 +189,14 @@ public:
     void forgetDetail() { detail_.clear(); }
 
     // Says goodbye at a command boundary: the reply awaited briefly when the
-    // server is still talking, not at all when it has stopped answering.
+    // server is still talking, not at all when it has stopped answering or
+    // once the mail is delivered (the reply would change nothing).
     MailCode quit(MailCode outcome)
     {
         if (outcome == ConnectionDropped)
             return outcome;
         const Deadline brief = Deadline::in(std::min(kQuitWait, options_.stepTimeout));
-        if (transport_.send("QUIT\r\n", brief) == Sent && outcome != NoReplyInTime) {
+        if (transport_.send("QUIT\r\n", brief) == Sent && outcome != NoReplyInTime && outcome != Sent) {
             int ignored = 0;
             replies_.read(ignored, brief);
         }
@@ -217,14 +220,18 @@ MailCode sendData(SmtpTransport& transport, MessageData& data, const DeliveryOpt
     for (;;) {
         if (const MailCode status = data.next(piece); status != Sent)
             return status;
-        stuffed.clear();
         if (piece.empty())
             stuffer.finish(stuffed);
         else
             stuffer.add(piece, stuffed);
+        // The final dot goes with the last piece: alone, it could wait a
+        // round trip for the acknowledgement of that piece (Nagle).
+        if (!piece.empty() && stuffed.size() < kDataWrite)
+            continue;
         if (const MailCode status = transport.send(stuffed, Deadline::earliest(all, Deadline::in(options.stepTimeout)));
             status != Sent)
             return status;
+        stuffed.clear();
         if (piece.empty())
             return Sent;
     }
@@ -384,6 +391,9 @@ MailCode authenticate(Dialogue& dialogue, const std::vector<std::string>& extens
     return status;
 }
 
+MailCode transact(Dialogue& dialogue, SmtpTransport& transport, const std::vector<std::string>& extensions,
+                  const Envelope& envelope, MessageData& data, const DeliveryOptions& options, bool resumed);
+
 MailCode converse(Dialogue& dialogue, SmtpTransport& transport, const ServerAddress& server, const Envelope& envelope,
                   MessageData& data, const DeliveryOptions& options)
 {
@@ -443,6 +453,16 @@ MailCode converse(Dialogue& dialogue, SmtpTransport& transport, const ServerAddr
             status != Sent)
             return dialogue.quit(status);
 
+    return transact(dialogue, transport, extensions, envelope, data, options, false);
+}
+
+// MAIL, RCPT and DATA, then the data. Where the server pipelines, the three
+// go in one write and every reply is read in order: a refusal among them
+// ends the mail before any data, and a 354 that still came is answered by
+// closing, so the server drops the empty message.
+MailCode transact(Dialogue& dialogue, SmtpTransport& transport, const std::vector<std::string>& extensions,
+                  const Envelope& envelope, MessageData& data, const DeliveryOptions& options, bool resumed)
+{
     std::string sizeParameter;
     for (std::size_t i = 1; i < extensions.size(); ++i) { // the first line greets
         std::uint64_t limit = 0;
@@ -452,16 +472,58 @@ MailCode converse(Dialogue& dialogue, SmtpTransport& transport, const ServerAddr
             return dialogue.quit(dialogue.refuse(MessageNotFormed, "the message is larger than the server takes"));
         sizeParameter = " SIZE=" + std::to_string(data.size());
     }
-    if (const MailCode status = dialogue.exchange("MAIL FROM:<" + envelope.from + ">" + sizeParameter + "\r\n", {250},
-                                                  SenderRejected);
-        status != Sent)
-        return dialogue.quit(status);
+    // A kept session the server has closed, or is closing, meanwhile: nothing of the mail went out.
+    const auto closedMeanwhile = [&](MailCode status) {
+        if (resumed && (status == ConnectionDropped || dialogue.code() == 421))
+            options.session->closedBeforeData = true;
+        return status;
+    };
+    std::vector<std::string> commands{"MAIL FROM:<" + envelope.from + ">" + sizeParameter + "\r\n"};
     for (const std::string& recipient : envelope.to)
-        if (const MailCode status = dialogue.exchange("RCPT TO:<" + recipient + ">\r\n", {250, 251}, RecipientRejected);
-            status != Sent)
-            return dialogue.quit(status);
-    if (const MailCode status = dialogue.exchange("DATA\r\n", {354}, UnexpectedReply); status != Sent)
-        return dialogue.quit(status);
+        commands.push_back("RCPT TO:<" + recipient + ">\r\n");
+    commands.push_back("DATA\r\n");
+    const auto refusalOf = [&](std::size_t i) {
+        return i == 0 ? SenderRejected : i + 1 < commands.size() ? RecipientRejected : UnexpectedReply;
+    };
+    const auto replyTo = [&](std::size_t i, Deadline deadline) {
+        return i == 0 ? dialogue.expect({250}, SenderRejected, deadline)
+             : i + 1 < commands.size() ? dialogue.expect({250, 251}, RecipientRejected, deadline)
+                                       : dialogue.expect({354}, UnexpectedReply, deadline);
+    };
+    if (options.pipelining && capabilitiesOf(extensions).pipelining) {
+        std::string batch;
+        for (const std::string& command : commands)
+            batch += command;
+        const Deadline deadline = dialogue.stepDeadline();
+        if (const MailCode status = transport.send(batch, deadline); status != Sent)
+            return closedMeanwhile(status);
+        MailCode refusal = Sent;
+        std::string reason;
+        for (std::size_t i = 0; i < commands.size(); ++i) {
+            const MailCode status = replyTo(i, deadline);
+            if (status == Sent)
+                continue;
+            if (i == 0)
+                closedMeanwhile(status);
+            if (status != refusalOf(i) && status != MessageNotFormed)
+                return refusal != Sent ? dialogue.refuse(refusal, reason) : dialogue.quit(status);
+            if (refusal == Sent) {
+                refusal = status;
+                reason = dialogue.detail();
+            }
+        }
+        if (refusal != Sent)
+            return dialogue.code() == 354 ? dialogue.refuse(refusal, reason) : dialogue.quit(dialogue.refuse(refusal, reason));
+    } else {
+        for (std::size_t i = 0; i < commands.size(); ++i) {
+            const Deadline deadline = dialogue.stepDeadline();
+            MailCode status = transport.send(commands[i], deadline);
+            if (status == Sent)
+                status = replyTo(i, deadline);
+            if (status != Sent)
+                return dialogue.quit(i == 0 ? closedMeanwhile(status) : status);
+        }
+    }
     // A failure inside the data leaves the connection to be closed without the
     // final dot, so the server drops what it got.
     if (const MailCode status = sendData(transport, data, options); status != Sent)
@@ -469,6 +531,11 @@ MailCode converse(Dialogue& dialogue, SmtpTransport& transport, const ServerAddr
     if (const MailCode status = dialogue.expect({250}, UnexpectedReply, Deadline::in(options.finalReplyTimeout));
         status != Sent)
         return dialogue.quit(status);
+    if (options.session) {
+        options.session->open = true;
+        options.session->extensions = extensions;
+        return Sent;
+    }
     return dialogue.quit(Sent);
 }
 
@@ -495,11 +562,23 @@ std::string plainDetail(MailCode code)
 
 } // namespace
 
+void closeSession(SmtpTransport& transport)
+{
+    transport.send("QUIT\r\n", Deadline::in(kQuitWait));
+}
+
 MailCode deliver(SmtpTransport& transport, const ServerAddress& server, const Envelope& envelope, MessageData& data,
                  const DeliveryOptions& options)
 {
     Dialogue dialogue(transport, options);
-    const MailCode outcome = converse(dialogue, transport, server, envelope, data, options);
+    SessionState* const session = options.session;
+    const bool resumed = session && session->open;
+    if (session) {
+        session->open = false;
+        session->closedBeforeData = false;
+    }
+    const MailCode outcome = resumed ? transact(dialogue, transport, session->extensions, envelope, data, options, true)
+                                     : converse(dialogue, transport, server, envelope, data, options);
     if (options.detail) {
         options.detail->clear();
         if (outcome != Sent) {

@@ -2,7 +2,9 @@
 // The SMTP dialogue of one delivery, over any transport: TLS first for
 // implicit TLS, greeting, EHLO (HELO when refused), STARTTLS and EHLO again
 // where it is required, AUTH when there is an account, MAIL FROM (with SIZE
-// when offered), RCPT TO per recipient, DATA, QUIT. Every step has one absolute deadline; every failure ends as the
+// when offered), RCPT TO per recipient, DATA (the three in one write where
+// PIPELINING is offered), QUIT, or the session kept open for the next mail.
+// Every step has one absolute deadline; every failure ends as the
 // code for what went wrong; no reply, however long or malformed, is read
 // beyond its bounds.
 #include <chrono>
@@ -76,6 +78,18 @@ struct Envelope {
     std::vector<std::string> to;
 };
 
+// A connection left greeted (and authenticated) after a delivered mail, at
+// a command boundary, so the next mail on it starts with MAIL.
+struct SessionState {
+    // In: the transport holds such a session. Out: it still does (no QUIT sent).
+    bool open = false;
+    // Out: a session taken open was found closed or closing (dropped, 421)
+    // before any of the message went out: the mail may go on a new connection.
+    bool closedBeforeData = false;
+    // The lines of the session's last EHLO reply.
+    std::vector<std::string> extensions;
+};
+
 struct DeliveryOptions {
     // Each step: resolving, connecting, each command and its reply, each piece of data.
     std::chrono::milliseconds stepTimeout{30'000};
@@ -93,9 +107,17 @@ struct DeliveryOptions {
     TokenSource* tokens = nullptr;
     // Receives why a delivery failed, in words (cleared on success), when not null.
     std::string* detail = nullptr;
+    // MAIL, RCPT and DATA in one write when the server offers PIPELINING.
+    bool pipelining = true;
+    // When not null, the session may continue one taken open, and is left
+    // open after a delivered mail instead of saying QUIT.
+    SessionState* session = nullptr;
 };
 
 MailCode deliver(SmtpTransport& transport, const ServerAddress& server, const Envelope& envelope, MessageData& data,
                  const DeliveryOptions& options);
+
+// Ends a kept session: QUIT, its reply not awaited.
+void closeSession(SmtpTransport& transport);
 
 } // namespace qel::mail

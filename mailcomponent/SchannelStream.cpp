@@ -1,5 +1,7 @@
 #include "mailcomponent/SchannelStream.h"
 
+#include <mutex>
+
 #include <cstdio>
 #include <cstring>
 
@@ -28,10 +30,26 @@ std::string statusText(SECURITY_STATUS status)
     return text;
 }
 
+// The process's credentials handle and the table that made it. Acquiring
+// happens under the lock: it is a local call, done once.
+// Never destroyed: freeing a handle is no work for DllMain, and a DLL that
+// COM asked first has let go of it already (releaseSharedCredentials).
+std::mutex sharedLock;
+std::shared_ptr<CredentialsHandle>& sharedCredentials = *new std::shared_ptr<CredentialsHandle>;
+const SecurityFunctionTableW* sharedTable = nullptr;
+
 } // namespace
 
-SchannelStream::SchannelStream(ByteChannel& channel, const SecurityFunctionTableW& sspi, CertificateCheck checkCertificate)
-    : channel_(channel), sspi_(sspi), checkCertificate_(checkCertificate), credentials_(CredentialsTraits{{&sspi}}),
+void SchannelStream::releaseSharedCredentials()
+{
+    std::shared_ptr<CredentialsHandle> released;
+    const std::lock_guard<std::mutex> guard(sharedLock);
+    released.swap(sharedCredentials);
+}
+
+SchannelStream::SchannelStream(ByteChannel& channel, const SecurityFunctionTableW& sspi, CertificateCheck checkCertificate,
+                               bool shared)
+    : channel_(channel), sspi_(sspi), checkCertificate_(checkCertificate), shared_(shared),
       context_(SecurityContextTraits{{&sspi}})
 {
 }
@@ -49,6 +67,14 @@ MailCode SchannelStream::fail(MailCode code, std::string reason)
 
 MailCode SchannelStream::acquireCredentials()
 {
+    std::unique_lock<std::mutex> guard(sharedLock, std::defer_lock);
+    if (shared_) {
+        guard.lock();
+        if (sharedCredentials && sharedTable == &sspi_) {
+            credentials_ = sharedCredentials;
+            return mail::Sent;
+        }
+    }
     // TLS 1.2 and later. SCH_CREDENTIALS is what newer Windows wants (and
     // needs for TLS 1.3); systems that do not know it (Wine 8 among them,
     // reportedly) take SCHANNEL_CRED, limited to the same protocols. No
@@ -75,7 +101,13 @@ MailCode SchannelStream::acquireCredentials()
     }
     if (status != SEC_E_OK)
         return fail(mail::CannotConnect, "TLS is not available on this system (" + statusText(status) + ")");
-    credentials_.reset(handle);
+    auto owned = std::make_shared<CredentialsHandle>(CredentialsTraits{{&sspi_}});
+    owned->reset(handle);
+    credentials_ = owned;
+    if (shared_) {
+        sharedCredentials = owned;
+        sharedTable = &sspi_;
+    }
     return mail::Sent;
 }
 
@@ -126,7 +158,7 @@ MailCode SchannelStream::negotiate(mail::Deadline deadline, MailCode late)
         const bool first = !context_.valid();
         CtxtHandle created = SecurityContextTraits::invalid();
         const SECURITY_STATUS status = sspi_.InitializeSecurityContextW(
-            credentials_.pointer(), context_.pointer(), const_cast<wchar_t*>(host_.c_str()), kContextFlags, 0, 0,
+            credentials_->pointer(), context_.pointer(), const_cast<wchar_t*>(host_.c_str()), kContextFlags, 0, 0,
             first ? nullptr : &inDesc, 0, first ? &created : nullptr, &outDesc, &attributes, nullptr);
         const ContextBuffer token(out.pvBuffer, ContextBufferTraits{&sspi_});
         if (first && SecurityContextTraits::isValid(created))
@@ -306,7 +338,7 @@ void SchannelStream::shutdown(mail::Deadline deadline)
     SecBuffer out{0, SECBUFFER_TOKEN, nullptr};
     SecBufferDesc outDesc{SECBUFFER_VERSION, 1, &out};
     ULONG attributes = 0;
-    const SECURITY_STATUS status = sspi_.InitializeSecurityContextW(credentials_.pointer(), context_.pointer(),
+    const SECURITY_STATUS status = sspi_.InitializeSecurityContextW(credentials_->pointer(), context_.pointer(),
                                                                     const_cast<wchar_t*>(host_.c_str()), kContextFlags, 0, 0,
                                                                     nullptr, 0, nullptr, &outDesc, &attributes, nullptr);
     const ContextBuffer owned(out.pvBuffer, ContextBufferTraits{&sspi_});

@@ -8,6 +8,7 @@
 // stream sizes; bytes of a following record that arrive with one are kept.
 // Every wait for bytes ends by its deadline, however many records without
 // data the peer sends meanwhile.
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -26,8 +27,10 @@ public:
     static constexpr int kMaxRecordsWithoutData = 1000;
 
     // `sspi` is the function table of InitSecurityInterfaceW, or a stand-in.
+    // With `shared`, the credentials handle is the process's one for that
+    // table, so Schannel's session cache can resume a later handshake.
     SchannelStream(ByteChannel& channel, const SecurityFunctionTableW& sspi,
-                   CertificateCheck checkCertificate = checkServerCertificate);
+                   CertificateCheck checkCertificate = checkServerCertificate, bool shared = false);
     SchannelStream(const SchannelStream&) = delete;
     SchannelStream& operator=(const SchannelStream&) = delete;
     ~SchannelStream();
@@ -43,6 +46,9 @@ public:
     mail::MailCode receive(std::string& into, mail::Deadline deadline);
     // close_notify, where the platform can make one; never a failure.
     void shutdown(mail::Deadline deadline);
+    // Lets go of the process's credentials handle; streams using it keep it
+    // until they end. For a DLL about to unload, never from DllMain.
+    static void releaseSharedCredentials();
 
     const std::string& failureDetail() const { return failure_; }
 
@@ -59,7 +65,8 @@ private:
     ByteChannel& channel_;
     const SecurityFunctionTableW& sspi_;
     CertificateCheck checkCertificate_;
-    CredentialsHandle credentials_;
+    bool shared_;
+    std::shared_ptr<CredentialsHandle> credentials_; // shared by the streams of the process when `shared`
     SecurityContext context_;
     std::wstring host_;
     SecPkgContext_StreamSizes sizes_{};

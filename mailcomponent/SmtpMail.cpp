@@ -16,6 +16,7 @@
 #include "mail/MimeWriter.h"
 #include "mail/SmtpSession.h"
 #include "mailcomponent/FileByteSource.h"
+#include "mailcomponent/SessionPool.h"
 #include "mailcomponent/SecretUtf8.h"
 #include "mailcomponent/WinHttpPoster.h"
 #include "mailcomponent/WindowsCredentials.h"
@@ -115,16 +116,18 @@ HRESULT SmtpMail::Reset()
     errorDetail_.clear();
     timeoutSeconds_ = kTimeoutSeconds;
     finalReplySeconds_ = kFinalReplySeconds;
+    sessionIdleSeconds_ = kSessionIdleSeconds;
+    pipelining_ = true;
     recipients_.clear();
     attachments_.clear();
     return S_OK;
 }
 
-HRESULT SmtpMail::putSeconds(int& field, VARIANT value, int most)
+HRESULT SmtpMail::putSeconds(int& field, VARIANT value, int most, int least)
 {
     return guarded(kSource, IID__SmtpMail, [&] {
         Variant seconds;
-        if (FAILED(VariantChangeType(seconds.receive(), &value, 0, VT_I4)) || seconds.get().lVal < 1
+        if (FAILED(VariantChangeType(seconds.receive(), &value, 0, VT_I4)) || seconds.get().lVal < least
             || seconds.get().lVal > most)
             raise(ErrorNumber::InvalidArgument);
         field = seconds.get().lVal;
@@ -149,6 +152,36 @@ HRESULT SmtpMail::get_FinalReplyTimeout(VARIANT* value)
 HRESULT SmtpMail::put_FinalReplyTimeout(VARIANT value)
 {
     return putSeconds(finalReplySeconds_, value, 86400);
+}
+
+HRESULT SmtpMail::get_SessionIdleLimit(VARIANT* value)
+{
+    return longInto(sessionIdleSeconds_, value);
+}
+
+HRESULT SmtpMail::put_SessionIdleLimit(VARIANT value)
+{
+    return putSeconds(sessionIdleSeconds_, value, 3600, 0);
+}
+
+HRESULT SmtpMail::get_Pipelining(VARIANT* value)
+{
+    if (!value)
+        return E_POINTER;
+    VariantInit(value);
+    value->vt = VT_BOOL;
+    value->boolVal = pipelining_ ? VARIANT_TRUE : VARIANT_FALSE;
+    return S_OK;
+}
+
+HRESULT SmtpMail::put_Pipelining(VARIANT value)
+{
+    return guarded(kSource, IID__SmtpMail, [&] {
+        Variant flag;
+        if (FAILED(VariantChangeType(flag.receive(), &value, 0, VT_BOOL)))
+            raise(ErrorNumber::TypeMismatch);
+        pipelining_ = flag.get().boolVal != VARIANT_FALSE;
+    });
 }
 
 HRESULT SmtpMail::putSecret(mail::SecretText& field, VARIANT value)
@@ -244,6 +277,7 @@ HRESULT SmtpMail::Send(VARIANT* result)
         WinHttpPoster https;
         std::optional<mail::OAuthTokens> tokens;
         std::string mailbox;
+        mail::SecretText identity; // what the key hashes: the secret, or the stored OAuth account
         // An OAuth account stored for the server comes first: setting one up is a deliberate step.
         const std::u16string target = mail::credentialTarget(server.host, server.port);
         const std::u16string user = automation::textOf(userName_.get());
@@ -251,6 +285,7 @@ HRESULT SmtpMail::Send(VARIANT* result)
             credentials.user.append(utf8FromUtf16(user));
             credentials.accessToken = !accessToken_.empty();
             credentials.password.append(credentials.accessToken ? accessToken_.view() : password_.view());
+            identity.append(credentials.password.view());
             if (credentials.accessToken && user.empty()) {
                 errorDetail_ = "AccessToken needs UserName, the mailbox the token is for";
                 return answer(mail::AuthenticationFailed, result);
@@ -264,18 +299,44 @@ HRESULT SmtpMail::Send(VARIANT* result)
                 return answer(mail::AuthProtocolError, result);
             }
             mailbox = storedUser.view();
+            identity.append(blob.view());
             credentials.user.append(mailbox);
             credentials.accessToken = true;
             tokens.emplace(oauth, mailbox, target + kRefreshTokenSuffix, https, store, mail::TokenCache::process());
             options.tokens = &*tokens;
         } else {
             store.read(target, credentials);
+            identity.append(credentials.password.view());
         }
         options.credentials = &credentials;
         options.detail = &errorDetail_;
-        WinsockTransport transport;
-        answer(mail::deliver(transport, server, envelope, data, options), result);
+        options.pipelining = pipelining_;
+        answer(deliverKept(server, envelope, data, options, std::string(credentials.user.view()), identity.view()), result);
     });
+}
+
+// On a session kept from an earlier Send when there is one. One the server
+// closed meanwhile fails before any of the message goes out: the mail then
+// goes on a new connection, once; after data went out nothing is tried again.
+mail::MailCode SmtpMail::deliverKept(const mail::ServerAddress& server, const mail::Envelope& envelope, mail::MessageData& data,
+                                     mail::DeliveryOptions& options, const std::string& user, std::string_view identity)
+{
+    SessionPool& pool = SessionPool::process();
+    const std::string key = sessionIdleSeconds_ > 0 ? sessionKey(server, options.domain, user, options.credentials->accessToken, identity)
+                                                    : std::string();
+    std::unique_ptr<KeptSession> session = key.empty() ? nullptr : pool.take(key);
+    if (!session)
+        session.reset(new KeptSession{key, std::make_unique<WinsockTransport>(), {}, {}});
+    options.session = key.empty() ? nullptr : &session->state;
+    mail::MailCode code = mail::deliver(*session->transport, server, envelope, data, options);
+    if (session->state.closedBeforeData) {
+        session->transport = std::make_unique<WinsockTransport>();
+        session->state = {};
+        code = mail::deliver(*session->transport, server, envelope, data, options);
+    }
+    if (session->state.open)
+        pool.put(std::move(session), std::chrono::seconds(sessionIdleSeconds_));
+    return code;
 }
 
 } // namespace qel::mailcomponent

@@ -37,6 +37,10 @@ public:
     STDMETHODIMP put_Timeout(VARIANT value) override;
     STDMETHODIMP get_FinalReplyTimeout(VARIANT* value) override;
     STDMETHODIMP put_FinalReplyTimeout(VARIANT value) override;
+    STDMETHODIMP get_SessionIdleLimit(VARIANT* value) override;
+    STDMETHODIMP put_SessionIdleLimit(VARIANT value) override;
+    STDMETHODIMP get_Pipelining(VARIANT* value) override;
+    STDMETHODIMP put_Pipelining(VARIANT value) override;
     STDMETHODIMP put_Password(VARIANT value) override { return putSecret(password_, value); }
     STDMETHODIMP put_AccessToken(VARIANT value) override { return putSecret(accessToken_, value); }
     STDMETHODIMP get_ErrorDetail(VARIANT* value) override;
@@ -46,17 +50,24 @@ public:
 
 private:
     HRESULT store(automation::Variant& field, const VARIANT& value);
-    HRESULT putSeconds(int& field, VARIANT value, int most);
+    HRESULT putSeconds(int& field, VARIANT value, int most, int least = 1);
     HRESULT putSecret(mail::SecretText& field, VARIANT value);
+    mail::MailCode deliverKept(const mail::ServerAddress& server, const mail::Envelope& envelope, mail::MessageData& data,
+                               mail::DeliveryOptions& options, const std::string& user, std::string_view identity);
 
     static constexpr int kTimeoutSeconds = 30;
     static constexpr int kFinalReplySeconds = 600;
+    // Below the 5 minutes a server waits (RFC 5321 4.5.3.2.7), so it is
+    // mostly this end that ends an idle session, with QUIT.
+    static constexpr int kSessionIdleSeconds = 30;
 
     automation::Variant bodyFormat_, mailServer_, subject_, bodyText_, from_, fromAddr_, domain_, userName_;
     mail::SecretText password_, accessToken_; // UTF-8
     std::string errorDetail_;   // UTF-8
     int timeoutSeconds_ = kTimeoutSeconds;
     int finalReplySeconds_ = kFinalReplySeconds;
+    int sessionIdleSeconds_ = kSessionIdleSeconds;
+    bool pipelining_ = true;
     std::vector<mail::MailAddress> recipients_;
     std::vector<mail::Attachment> attachments_; // each holds its file open
 };

@@ -36,7 +36,7 @@ MailCode WinsockTransport::startTls(mail::Deadline deadline)
     const SecurityFunctionTableW* sspi = InitSecurityInterfaceW();
     if (!sspi)
         return mail::CannotConnect;
-    tls_ = std::make_unique<SchannelStream>(static_cast<ByteChannel&>(*this), *sspi);
+    tls_ = std::make_unique<SchannelStream>(static_cast<ByteChannel&>(*this), *sspi, checkServerCertificate, true);
     return tls_->handshake(std::wstring(host_.begin(), host_.end()), deadline); // host names are ASCII by now
 }
 

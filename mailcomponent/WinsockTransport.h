@@ -26,6 +26,8 @@ public:
     mail::MailCode startTls(mail::Deadline deadline) override;
     std::string failureDetail() const override;
     std::string localAddressLiteral() const override { return connection_.localAddressLiteral(); }
+    // The socket closed, the TLS state left as it is: for a DLL that unloads.
+    void dropSocket() { connection_.dropSocket(); }
 
 private:
     mail::MailCode sendRaw(std::string_view bytes, mail::Deadline deadline) override { return connection_.send(bytes, deadline); }

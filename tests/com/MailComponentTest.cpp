@@ -1,6 +1,13 @@
 // The mail component's own members, from its DLL (QEL_SMTP_DLL): it is not
 // registered while these tests run.
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
+#include <atomic>
 #include <cstdlib>
+#include <mutex>
+#include <string>
+#include <thread>
 
 #include "QelSmtp.h"
 #include "com/ComTestSupport.h"
@@ -8,19 +15,27 @@
 namespace qel::test {
 namespace {
 
-TEST(MailComponentTest, PasswordTakesHostileReferencesWithAnAnswer)
+ComPtr<IDispatch> createMail()
 {
     const char* path = std::getenv("QEL_SMTP_DLL");
-    ASSERT_TRUE(path) << "QEL_SMTP_DLL names the mail component's DLL";
-    const HMODULE dll = LoadLibraryA(path);
-    ASSERT_TRUE(dll) << path;
+    EXPECT_TRUE(path) << "QEL_SMTP_DLL names the mail component's DLL";
+    const HMODULE dll = path ? LoadLibraryA(path) : nullptr;
+    EXPECT_TRUE(dll) << path;
+    if (!dll)
+        return nullptr;
     const auto getClassObject = reinterpret_cast<HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**)>(
         reinterpret_cast<void*>(GetProcAddress(dll, "DllGetClassObject")));
     ComPtr<IClassFactory> factory;
-    ASSERT_HRESULT_SUCCEEDED(getClassObject(CLSID_SmtpMail, IID_PPV_ARGS(&factory)));
     ComPtr<IDispatch> mail;
-    ASSERT_HRESULT_SUCCEEDED(factory->CreateInstance(nullptr, IID_PPV_ARGS(&mail)));
+    if (FAILED(getClassObject(CLSID_SmtpMail, IID_PPV_ARGS(&factory))) || FAILED(factory->CreateInstance(nullptr, IID_PPV_ARGS(&mail))))
+        ADD_FAILURE() << "no mail component";
+    return mail;
+}
 
+TEST(MailComponentTest, PasswordTakesHostileReferencesWithAnAnswer)
+{
+    const ComPtr<IDispatch> mail = createMail();
+    ASSERT_TRUE(mail);
     VARIANT cycle; // a reference to itself: followed forever, it would hang the host
     cycle.vt = VT_BYREF | VT_VARIANT;
     cycle.pvarVal = &cycle;
@@ -29,6 +44,204 @@ TEST(MailComponentTest, PasswordTakesHostileReferencesWithAnAnswer)
     noString.vt = VT_BYREF | VT_BSTR;
     noString.pbstrVal = nullptr;
     EXPECT_HRESULT_SUCCEEDED(put(mail.Get(), L"Password", noString).hr);
+}
+
+// An SMTP server on loopback that offers PIPELINING and reads commands line
+// by line, one thread per connection. After each message's final dot it
+// answers 250 and keeps the session, answers 250 and then closes it with a
+// 421 as an idle server does, or closes without answering. With `pairs`, it
+// answers a final dot only once two connections are open.
+class LoopbackServer {
+public:
+    enum AfterDot { Keep, Close421, Drop };
+    explicit LoopbackServer(AfterDot after, bool pairs = false) : after_(after), pairs_(pairs)
+    {
+        WSADATA data;
+        WSAStartup(MAKEWORD(2, 2), &data);
+        listener_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        int size = sizeof address;
+        bind(listener_, reinterpret_cast<sockaddr*>(&address), size);
+        listen(listener_, 8);
+        getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &size);
+        port_ = ntohs(address.sin_port);
+        acceptor_ = std::thread([this] {
+            while (!stop_) {
+                if (!readable(listener_))
+                    continue;
+                const SOCKET s = accept(listener_, nullptr, nullptr);
+                if (s == INVALID_SOCKET)
+                    continue;
+                const std::lock_guard<std::mutex> guard(lock_);
+                ++connections;
+                sockets_.push_back(s);
+                sessions_.emplace_back([this, s] { serve(s); });
+            }
+        });
+    }
+    ~LoopbackServer()
+    {
+        stop_ = true; // a blocking accept or recv is not woken by a close under Wine
+        acceptor_.join();
+        closesocket(listener_);
+        for (std::thread& t : sessions_)
+            t.join();
+        for (const SOCKET s : sockets_)
+            closesocket(s);
+        WSACleanup();
+    }
+    std::wstring address() const { return L"127.0.0.1:" + std::to_wstring(port_); }
+
+    std::atomic<int> connections{0}, messages{0}, quits{0};
+
+private:
+    void serve(SOCKET s)
+    {
+        const auto say = [s](const char* reply) { send(s, reply, static_cast<int>(strlen(reply)), 0); };
+        say("220 loopback\r\n");
+        std::string buffer;
+        bool inData = false;
+        for (char chunk[4096]; !stop_;) {
+            if (!readable(s))
+                continue;
+            const int got = recv(s, chunk, sizeof chunk, 0);
+            if (got <= 0)
+                return;
+            buffer.append(chunk, got);
+            for (std::size_t end; (end = buffer.find("\r\n")) != std::string::npos;) {
+                const std::string line = buffer.substr(0, end);
+                buffer.erase(0, end + 2);
+                if (inData) {
+                    if (line != ".")
+                        continue;
+                    inData = false;
+                    ++messages;
+                    for (int i = 0; pairs_ && connections < 2 && i < 500; ++i)
+                        Sleep(10);
+                    if (after_ == Drop) {
+                        shutdown(s, SD_BOTH);
+                        return;
+                    }
+                    say("250 queued\r\n");
+                    if (after_ == Close421) {
+                        Sleep(200);
+                        say("421 4.4.2 idle too long\r\n");
+                        shutdown(s, SD_BOTH);
+                        return;
+                    }
+                } else if (line.rfind("EHLO", 0) == 0) {
+                    say("250-loopback\r\n250 PIPELINING\r\n");
+                } else if (line == "DATA") {
+                    inData = true;
+                    say("354 go\r\n");
+                } else if (line == "QUIT") {
+                    ++quits;
+                    say("221 bye\r\n");
+                    shutdown(s, SD_SEND);
+                    return;
+                } else {
+                    say("250 ok\r\n");
+                }
+            }
+        }
+    }
+
+    bool readable(SOCKET s)
+    {
+        fd_set set;
+        FD_ZERO(&set);
+        FD_SET(s, &set);
+        timeval wait{0, 50'000};
+        return select(0, &set, nullptr, nullptr, &wait) == 1;
+    }
+
+    std::atomic<bool> stop_{false};
+    AfterDot after_;
+    bool pairs_;
+    SOCKET listener_;
+    unsigned short port_ = 0;
+    std::thread acceptor_;
+    std::mutex lock_;
+    std::vector<SOCKET> sockets_;
+    std::vector<std::thread> sessions_;
+};
+
+// One Send by a new component, as the Renderer makes one; its answer.
+long sendTo(const std::wstring& server, long idleLimit = -1)
+{
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    long answer = -1;
+    if (const ComPtr<IDispatch> mail = createMail()) {
+        put(mail.Get(), L"MailServer", Variant::ofText(std::u16string(server.begin(), server.end())).get());
+        put(mail.Get(), L"FromAddr", Variant::ofText(u"dispatch@example.com").get());
+        put(mail.Get(), L"Domain", Variant::ofText(u"client.example").get());
+        if (idleLimit >= 0) {
+            VARIANT seconds;
+            seconds.vt = VT_I4;
+            seconds.lVal = idleLimit;
+            put(mail.Get(), L"SessionIdleLimit", seconds);
+        }
+        call(mail.Get(), L"AddRecipient", DISPATCH_METHOD, {Variant::ofText(u"gateway@example.com").get()});
+        const DispatchResult sent = call(mail.Get(), L"Send", DISPATCH_METHOD);
+        answer = SUCCEEDED(sent.hr) ? sent.value.get().iVal : sent.hr;
+    }
+    CoUninitialize();
+    return answer;
+}
+
+// A session kept from one Send serves the next; one the server closed
+// meanwhile is replaced before any data, one lost after the final dot is
+// not tried again: every message arrives once.
+TEST(MailComponentTest, KeptSessionsDeliverEachMailOnce)
+{
+    LoopbackServer keeping(LoopbackServer::Keep);
+    EXPECT_EQ(sendTo(keeping.address()), 0);
+    EXPECT_EQ(sendTo(keeping.address()), 0);
+    EXPECT_EQ(keeping.connections, 1);
+    EXPECT_EQ(keeping.messages, 2);
+
+    LoopbackServer closing(LoopbackServer::Close421);
+    EXPECT_EQ(sendTo(closing.address()), 0);
+    Sleep(500); // the server's 421 and close come meanwhile
+    EXPECT_EQ(sendTo(closing.address()), 0);
+    EXPECT_EQ(closing.connections, 2);
+    EXPECT_EQ(closing.messages, 2);
+
+    // Keeping off, then a session left idle past its limit: each closed with QUIT.
+    LoopbackServer idle(LoopbackServer::Keep);
+    EXPECT_EQ(sendTo(idle.address(), 0), 0);
+    EXPECT_EQ(sendTo(idle.address(), 0), 0);
+    EXPECT_EQ(sendTo(idle.address(), 1), 0);
+    Sleep(1500);
+    EXPECT_EQ(sendTo(idle.address(), 1), 0);
+    EXPECT_EQ(idle.connections, 4);
+    EXPECT_EQ(idle.quits, 3);
+    const auto canUnloadNow = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("QelSmtp.dll"), "DllCanUnloadNow")));
+    Sleep(1100); // no object for a moment: only the kept sessions hold the DLL
+    EXPECT_EQ(canUnloadNow(), S_FALSE);
+
+    LoopbackServer dropping(LoopbackServer::Drop);
+    EXPECT_EQ(sendTo(dropping.address()), 16);
+    EXPECT_EQ(dropping.connections, 1);
+    EXPECT_EQ(dropping.messages, 1);
+}
+
+TEST(MailComponentTest, ApartmentsSendingAtOnceEachHaveASession)
+{
+    LoopbackServer server(LoopbackServer::Keep, true);
+    std::atomic<long> first{-1}, second{-1};
+    std::thread a([&] { first = sendTo(server.address()); });
+    std::thread b([&] { second = sendTo(server.address()); });
+    a.join();
+    b.join();
+    EXPECT_EQ(first, 0);
+    EXPECT_EQ(second, 0);
+    EXPECT_EQ(sendTo(server.address()), 0);
+    EXPECT_EQ(server.connections, 2);
+    EXPECT_EQ(server.messages, 3);
 }
 
 } // namespace

@@ -7,7 +7,8 @@ Prints the port it listens on, then serves until killed or N seconds pass
 (default 300). Each accepted message is written to OUTDIR/NNN.eml.
 MODE: accept (default, a real SMTP server), reject-sender, reject-recipient,
 silent (accepts connections and never speaks), drop-in-data (closes the
-connection once the message data starts).
+connection once the message data starts). With QEL_MAILBOX_PIPELINING=1 in
+the environment, EHLO offers PIPELINING (aiosmtpd reads commands in order).
 """
 import argparse
 import asyncio
@@ -40,6 +41,13 @@ def announce_and_serve(port, seconds, *stops):
 class Mailbox:
     def __init__(self, outdir, mode):
         self.outdir, self.mode, self.count = outdir, mode, 0
+        self.pipelining = os.environ.get("QEL_MAILBOX_PIPELINING") == "1"
+
+    async def handle_EHLO(self, server, session, envelope, hostname, responses):
+        session.host_name = hostname
+        if self.pipelining:
+            responses.insert(len(responses) - 1, "250-PIPELINING")
+        return responses
 
     async def handle_MAIL(self, server, session, envelope, address, options):
         if self.mode == "reject-sender":

@@ -142,7 +142,9 @@ class TlsMailbox(Mailbox):
         if ssl_object:
             with open(os.path.join(self.outdir, "tls"), "w") as f:
                 f.write("%s %s\n" % (ssl_object.version(), ssl_object.cipher()[0]))
-        return responses
+            with open(os.path.join(self.outdir, "resumed"), "a") as f:
+                f.write("%s\n" % ssl_object.session_reused)
+        return await super().handle_EHLO(server, session, envelope, hostname, responses)
 
 
 def authenticate(server, session, envelope, mechanism, auth_data):
