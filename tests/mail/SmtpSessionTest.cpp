@@ -305,8 +305,9 @@ TEST(SmtpSessionTest, PipelinedAndKeptSessions)
         EXPECT_EQ(server.connectedTo.empty(), c.resumed) << c.name;
         EXPECT_EQ(session.open, c.leftOpen) << c.name;
         EXPECT_EQ(session.closedBeforeData, c.closedBeforeData) << c.name;
-        if (c.expected == RecipientRejected)
+        if (c.expected == RecipientRejected) {
             EXPECT_NE(detail.find("550 no such user"), std::string::npos) << c.name << ": " << detail;
+        }
     }
 }
 
