@@ -8,6 +8,7 @@
 #include <psapi.h>
 
 #include <algorithm>
+#include <vector>
 
 namespace qel::bench {
 
@@ -40,6 +41,31 @@ inline VARIANT text(const wchar_t* value)
     v.vt = VT_BSTR;
     v.bstrVal = SysAllocString(value);
     return v;
+}
+
+inline VARIANT number(long value)
+{
+    VARIANT v;
+    v.vt = VT_I4;
+    v.lVal = value;
+    return v;
+}
+
+// Calls a member by name: a property put with one argument, or a method; clears the arguments.
+inline HRESULT call(IDispatch* object, const wchar_t* name, WORD kind, std::vector<VARIANT> args, VARIANT* result = nullptr)
+{
+    DISPID id;
+    LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
+    if (FAILED(object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id)))
+        return E_FAIL;
+    std::reverse(args.begin(), args.end());
+    DISPID put = DISPID_PROPERTYPUT;
+    DISPPARAMS params{args.data(), kind == DISPATCH_PROPERTYPUT ? &put : nullptr, static_cast<UINT>(args.size()),
+                      kind == DISPATCH_PROPERTYPUT ? 1u : 0u};
+    const HRESULT hr = object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, kind, &params, result, nullptr, nullptr);
+    for (VARIANT& v : args)
+        VariantClear(&v);
+    return hr;
 }
 
 } // namespace qel::bench

@@ -19,34 +19,12 @@
 #include <vector>
 
 using Microsoft::WRL::ComPtr;
+using qel::bench::call;
+using qel::bench::number;
 using qel::bench::seconds;
 using qel::bench::text;
 
 namespace {
-
-HRESULT call(IDispatch* object, const wchar_t* name, WORD kind, std::vector<VARIANT> args, VARIANT* result = nullptr)
-{
-    DISPID id;
-    LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
-    if (FAILED(object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id)))
-        return E_FAIL;
-    std::reverse(args.begin(), args.end());
-    DISPID put = DISPID_PROPERTYPUT;
-    DISPPARAMS params{args.data(), kind == DISPATCH_PROPERTYPUT ? &put : nullptr, static_cast<UINT>(args.size()),
-                      kind == DISPATCH_PROPERTYPUT ? 1u : 0u};
-    const HRESULT hr = object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, kind, &params, result, nullptr, nullptr);
-    for (VARIANT& v : args)
-        VariantClear(&v);
-    return hr;
-}
-
-VARIANT number(long value)
-{
-    VARIANT v;
-    v.vt = VT_I4;
-    v.lVal = value;
-    return v;
-}
 
 struct Settings {
     bool account = false;
