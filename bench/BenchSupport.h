@@ -7,6 +7,8 @@
 #include <oaidl.h>
 #include <psapi.h>
 
+#include <wrl/client.h>
+
 #include <algorithm>
 #include <vector>
 
@@ -66,6 +68,37 @@ inline HRESULT call(IDispatch* object, const wchar_t* name, WORD kind, std::vect
     for (VARIANT& v : args)
         VariantClear(&v);
     return hr;
+}
+
+// A new mail component, as the Renderer makes one, with the members every
+// benchmark send sets and one recipient; null when none can be made.
+inline Microsoft::WRL::ComPtr<IDispatch> newMail(const wchar_t* server)
+{
+    CLSID clsid;
+    Microsoft::WRL::ComPtr<IDispatch> mail;
+    if (FAILED(CLSIDFromProgID(L"EasyMail.SMTP", &clsid))
+        || FAILED(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, reinterpret_cast<void**>(mail.GetAddressOf()))))
+        return nullptr;
+    call(mail.Get(), L"MailServer", DISPATCH_PROPERTYPUT, {text(server)});
+    call(mail.Get(), L"Subject", DISPATCH_PROPERTYPUT, {text(L"bench")});
+    call(mail.Get(), L"BodyText", DISPATCH_PROPERTYPUT, {text(L"body")});
+    call(mail.Get(), L"FromAddr", DISPATCH_PROPERTYPUT, {text(L"dispatch@example.com")});
+    VARIANT ignored;
+    VariantInit(&ignored);
+    call(mail.Get(), L"AddRecipient", DISPATCH_METHOD, {text(L"gateway@example.com")}, &ignored);
+    VariantClear(&ignored);
+    return mail;
+}
+
+// The component's answer to Send (0 when sent); -2 when the call itself failed.
+inline int send(IDispatch* mail)
+{
+    VARIANT result;
+    VariantInit(&result);
+    if (FAILED(call(mail, L"Send", DISPATCH_METHOD, {}, &result)))
+        return -2;
+    VariantChangeType(&result, &result, 0, VT_I4);
+    return result.lVal;
 }
 
 } // namespace qel::bench

@@ -17,7 +17,6 @@
 
 using Microsoft::WRL::ComPtr;
 using qel::bench::call;
-using qel::bench::number;
 using qel::bench::seconds;
 using qel::bench::text;
 
@@ -26,29 +25,16 @@ namespace {
 // One send; the component's answer (0 when sent).
 int sendOnce(const wchar_t* server, const wchar_t* attachment)
 {
-    CLSID clsid;
-    ComPtr<IDispatch> mail;
-    if (FAILED(CLSIDFromProgID(L"EasyMail.SMTP", &clsid))
-        || FAILED(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, reinterpret_cast<void**>(mail.GetAddressOf()))))
+    const ComPtr<IDispatch> mail = qel::bench::newMail(server);
+    if (!mail)
         return -1;
-    call(mail.Get(), L"MailServer", DISPATCH_PROPERTYPUT, {text(server)});
-    call(mail.Get(), L"Subject", DISPATCH_PROPERTYPUT, {text(L"bench")});
-    call(mail.Get(), L"BodyText", DISPATCH_PROPERTYPUT, {text(L"body")});
-    call(mail.Get(), L"FromAddr", DISPATCH_PROPERTYPUT, {text(L"dispatch@example.com")});
-    VARIANT ignored;
-    VariantInit(&ignored);
-    call(mail.Get(), L"AddRecipient", DISPATCH_METHOD, {text(L"gateway@example.com")}, &ignored);
-    VariantClear(&ignored);
     if (attachment) {
+        VARIANT ignored;
+        VariantInit(&ignored);
         call(mail.Get(), L"AddAttachment", DISPATCH_METHOD, {text(attachment)}, &ignored);
         VariantClear(&ignored);
     }
-    VARIANT result;
-    VariantInit(&result);
-    if (FAILED(call(mail.Get(), L"Send", DISPATCH_METHOD, {}, &result)))
-        return -2;
-    VariantChangeType(&result, &result, 0, VT_I4);
-    return result.lVal;
+    return qel::bench::send(mail.Get());
 }
 
 double bestOfThree(const wchar_t* server, const wchar_t* attachment, int& failures)
