@@ -251,7 +251,7 @@ std::string queryValue(std::string_view query, std::string_view name)
             std::string value;
             const std::string_view raw = pair.substr(name.size() + 1);
             for (std::size_t i = 0; i < raw.size(); ++i) {
-                if (raw[i] == '%' && i + 2 < raw.size() + 0 && std::isxdigit(static_cast<unsigned char>(raw[i + 1]))
+                if (raw[i] == '%' && i + 2 < raw.size() && std::isxdigit(static_cast<unsigned char>(raw[i + 1]))
                     && std::isxdigit(static_cast<unsigned char>(raw[i + 2]))) {
                     value += static_cast<char>(std::stoi(std::string(raw.substr(i + 1, 2)), nullptr, 16));
                     i += 2;
