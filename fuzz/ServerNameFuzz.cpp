@@ -15,7 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const MailCode code = parseServer(text, parsed);
     if (code == NoServer || code == HostNotResolved || code == CannotConnect)
         return 0;
-    if (code != Sent || parsed.host.empty() || parsed.port.empty() || parsed.port.size() > 5)
+    if (code != Ok || parsed.host.empty() || parsed.port.empty() || parsed.port.size() > 5)
         std::abort();
     for (char c : parsed.host)
         if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '.' || c == ':' || c == '%' || c == '_'))
@@ -30,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::abort();
     const std::string canonical = (parsed.host.find(':') != std::string::npos ? "[" + parsed.host + "]" : parsed.host) + ":" + parsed.port;
     ServerAddress again;
-    if (parseServer(std::u16string(canonical.begin(), canonical.end()), again) != Sent || again.host != parsed.host
+    if (parseServer(std::u16string(canonical.begin(), canonical.end()), again) != Ok || again.host != parsed.host
         || again.port != parsed.port)
         std::abort();
     return 0;

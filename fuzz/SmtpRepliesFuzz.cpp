@@ -13,8 +13,8 @@ using namespace qel::mail;
 class FuzzedServer : public SmtpTransport {
 public:
     FuzzedServer(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
-    MailCode connect(const std::string&, const std::string&, Deadline, Deadline) override { return Sent; }
-    MailCode send(std::string_view, Deadline) override { return Sent; }
+    MailCode connect(const std::string&, const std::string&, Deadline, Deadline) override { return Ok; }
+    MailCode send(std::string_view, Deadline) override { return Ok; }
     MailCode receive(std::string& into, Deadline) override
     {
         if (offset_ >= size_)
@@ -22,7 +22,7 @@ public:
         const std::size_t piece = std::min<std::size_t>(1 + data_[offset_] % 64, size_ - offset_);
         into.append(reinterpret_cast<const char*>(data_ + offset_), piece);
         offset_ += piece;
-        return Sent;
+        return Ok;
     }
 
 private:
@@ -43,7 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     options.domain = "client";
     const MailCode code = deliver(server, ServerAddress{"host", "25"}, envelope, message, options);
     switch (code) {
-    case Sent: case SenderRejected: case RecipientRejected: case ConnectionDropped: case UnexpectedReply: case NoReplyInTime:
+    case Ok: case SenderRejected: case RecipientRejected: case ConnectionDropped: case UnexpectedReply: case NoReplyInTime:
     case ConversationRefused: case MessageNotFormed:
         return 0;
     default:

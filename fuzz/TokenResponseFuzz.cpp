@@ -35,15 +35,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     TokenGrant grant;
     std::string detail, error;
     const MailCode code = readTokenResponse(status, body, grant, detail, &error);
-    if (code != Sent && code != AuthenticationFailed && code != AuthProtocolError)
+    if (code != Ok && code != AuthenticationFailed && code != AuthProtocolError)
         std::abort();
-    if (code == Sent && (grant.accessToken.empty() || !visible(grant.accessToken.view()) || !visible(grant.refreshToken.view())))
+    if (code == Ok && (grant.accessToken.empty() || !visible(grant.accessToken.view()) || !visible(grant.refreshToken.view())))
         std::abort();
-    if (code != Sent && (!grant.accessToken.empty() || !printable(detail) || detail.size() > 512))
+    if (code != Ok && (!grant.accessToken.empty() || !printable(detail) || detail.size() > 512))
         std::abort();
 
     DeviceAuthorization device;
-    if (readDeviceAuthorization(status, body, device, detail) == Sent
+    if (readDeviceAuthorization(status, body, device, detail) == Ok
         && (device.verificationUri.rfind("https://", 0) != 0 || !visible(device.userCode) || device.interval.count() < 1))
         std::abort();
 
@@ -51,7 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::abort();
 
     OAuthAccount account;
-    if (readStoredForm(body, account, detail) == Sent)
+    if (readStoredForm(body, account, detail) == Ok)
         storedForm(account);
     return 0;
 }

@@ -4,7 +4,7 @@
 namespace qel::mail {
 
 enum MailCode : int {
-    Sent = 0,
+    Ok = 0, // this step went well; as Send's answer, the mail was handed over
     MessageNotFormed = 4,
     ConversationRefused = 5,
     SenderRejected = 7,

@@ -42,7 +42,7 @@ MailCode MessageStream::next(std::string& piece)
         appendBase64Lines(buffer_.data(), got, piece);
         offset_ += got;
     }
-    return Sent;
+    return Ok;
 }
 
 std::string composeMessage(const OutgoingMail& mail, const std::string& date, const std::string& messageId,
@@ -50,7 +50,7 @@ std::string composeMessage(const OutgoingMail& mail, const std::string& date, co
 {
     MessageStream stream(mail, date, messageId, boundary);
     std::string message, piece;
-    while (stream.next(piece) == Sent && !piece.empty())
+    while (stream.next(piece) == Ok && !piece.empty())
         message += piece;
     return message;
 }

@@ -170,7 +170,7 @@ MailCode validate(const OutgoingMail& mail)
             return RecipientRejected;
     if (unfitForHeader(mail.subject))
         return MessageNotFormed;
-    return Sent;
+    return Ok;
 }
 
 std::string messageHead(const OutgoingMail& mail, const std::string& date, const std::string& messageId,

@@ -13,7 +13,7 @@
 
 namespace qel::mail {
 
-// Sent when the mail can go out; otherwise SenderRejected (sender name or
+// Ok when the mail can go out; otherwise SenderRejected (sender name or
 // address), RecipientRejected, or MessageNotFormed (subject, no recipient).
 MailCode validate(const OutgoingMail& mail);
 

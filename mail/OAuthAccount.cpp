@@ -135,7 +135,7 @@ MailCode readStoredForm(std::string_view blob, OAuthAccount& account, std::strin
             account.clientSecret.append(value);
             wipe(value.data(), value.size());
         }
-        return Sent;
+        return Ok;
     }
     detail = "the stored OAuth account is not in a form this component reads";
     return AuthProtocolError;

@@ -56,7 +56,7 @@ MailCode OAuthTokens::token(bool renew, Deadline deadline, SecretText& token, st
     if (renew)
         cache_.drop(cacheKey_);
     else if (cache_.find(cacheKey_, token))
-        return Sent;
+        return Ok;
 
     SecretText refreshToken, storedFor;
     if (account_.grant == OAuthGrant::RefreshToken && !store_.read(refreshTarget_, storedFor, refreshToken)) {
@@ -66,10 +66,10 @@ MailCode OAuthTokens::token(bool renew, Deadline deadline, SecretText& token, st
     const SecretText request = tokenRequest(account_, refreshToken.view());
     int status = 0;
     SecretText body;
-    if (const MailCode sent = https_.post(account_.tokenEndpoint, request.view(), deadline, status, body, detail); sent != Sent)
+    if (const MailCode sent = https_.post(account_.tokenEndpoint, request.view(), deadline, status, body, detail); sent != Ok)
         return sent;
     TokenGrant grant;
-    if (const MailCode read = readTokenResponse(status, body.view(), grant, detail); read != Sent)
+    if (const MailCode read = readTokenResponse(status, body.view(), grant, detail); read != Ok)
         return read;
     // Should storing fail, this send still goes: failing it would not bring the old token back.
     if (!grant.refreshToken.empty() && grant.refreshToken.view() != refreshToken.view())
@@ -77,7 +77,7 @@ MailCode OAuthTokens::token(bool renew, Deadline deadline, SecretText& token, st
     cache_.keep(cacheKey_, grant.accessToken.view(), grant.expiresIn);
     token.clear();
     token.append(grant.accessToken.view());
-    return Sent;
+    return Ok;
 }
 
 } // namespace qel::mail

@@ -18,7 +18,7 @@ class HttpsPoster {
 public:
     virtual ~HttpsPoster() = default;
     // POSTs `form` as application/x-www-form-urlencoded, all by `deadline`.
-    // Sent with the status and body, or the code of a connection failure
+    // Ok with the status and body, or the code of a connection failure
     // (HostNotResolved, CannotConnect, ConnectTimedOut, ConnectionDropped, NoReplyInTime) with `detail`.
     virtual MailCode post(const std::string& url, std::string_view form, Deadline deadline, int& status, SecretText& body,
                           std::string& detail) = 0;

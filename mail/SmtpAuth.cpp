@@ -106,14 +106,14 @@ MailCode AuthExchange::answer(int code, std::string_view text, SecretText& next)
 {
     next.clear();
     if (code == 235)
-        return Sent;
+        return Ok;
     if (code == 334 && mechanism_ == AuthMechanism::XOAuth2) {
         // A refusal in the form of a challenge: an empty line asks for the final reply.
         if (challengesAnswered_++ > 0)
             return AuthProtocolError;
         refusalStatus_ = xoauth2Status(text);
         next.append("\r\n");
-        return Sent;
+        return Ok;
     }
     if (code == 334) {
         std::string challenge;
@@ -122,7 +122,7 @@ MailCode AuthExchange::answer(int code, std::string_view text, SecretText& next)
             return AuthProtocolError;
         appendBase64((challengesAnswered_++ == 0 ? credentials_.user : credentials_.password).view(), next);
         next.append("\r\n");
-        return Sent;
+        return Ok;
     }
     // 500: AUTH not known; 504: this mechanism not known (RFC 4954 6).
     if (code == 500 || code == 504)

@@ -42,7 +42,7 @@ public:
     // The AUTH command, CRLF included.
     SecretText firstLine() const;
     // Takes the reply to the line last sent (its code and the text of its
-    // last line). Sent with `next` empty: authenticated. Sent with `next`
+    // last line). Ok with `next` empty: authenticated. Ok with `next`
     // filled: send it and read the next reply. Otherwise the failure code:
     // AuthenticationFailed, AuthModeNotSupported or AuthProtocolError.
     MailCode answer(int code, std::string_view text, SecretText& next);

@@ -35,7 +35,7 @@ public:
     {
         for (std::size_t lines = 0; lines < kMaxReplyLines; ++lines) {
             std::string line;
-            if (const MailCode status = nextLine(line, deadline); status != Sent)
+            if (const MailCode status = nextLine(line, deadline); status != Ok)
                 return status;
             if (line.size() < 3 || !std::all_of(line.begin(), line.begin() + 3, [](char c) { return c >= '0' && c <= '9'; }))
                 return UnexpectedReply;
@@ -46,7 +46,7 @@ public:
             if (text)
                 text->push_back(line.size() > 4 ? line.substr(4) : std::string());
             if (line.size() == 3 || line[3] == ' ')
-                return Sent;
+                return Ok;
             if (line[3] != '-')
                 return UnexpectedReply;
         }
@@ -71,13 +71,13 @@ private:
                 buffer_.erase(0, end + 1);
                 if (!line.empty() && line.back() == '\r')
                     line.pop_back();
-                return line.size() > kMaxLine ? UnexpectedReply : Sent;
+                return line.size() > kMaxLine ? UnexpectedReply : Ok;
             }
             if (buffer_.size() > kMaxLine)
                 return UnexpectedReply;
             if (deadline.passed())
                 return NoReplyInTime;
-            if (const MailCode status = transport_.receive(buffer_, deadline); status != Sent)
+            if (const MailCode status = transport_.receive(buffer_, deadline); status != Ok)
                 return status;
         }
     }
@@ -131,7 +131,7 @@ public:
                       std::vector<std::string>* text = nullptr)
     {
         const Deadline deadline = stepDeadline();
-        if (const MailCode status = transport_.send(command, deadline); status != Sent)
+        if (const MailCode status = transport_.send(command, deadline); status != Ok)
             return status;
         return expect(expected, refused, deadline, text);
     }
@@ -141,7 +141,7 @@ public:
     {
         code_ = 0;
         std::vector<std::string> lines;
-        if (const MailCode status = replies_.read(code_, deadline, &lines); status != Sent)
+        if (const MailCode status = replies_.read(code_, deadline, &lines); status != Ok)
             return status;
         lastReply_ = std::to_string(code_);
         if (secretReplies_) {
@@ -157,7 +157,7 @@ public:
             text->insert(text->end(), lines.begin(), lines.end());
         if (code_ == 552)
             return refuseWithReply(MessageNotFormed); // RFC 1870: the message is too large
-        return std::find(expected.begin(), expected.end(), code_) != expected.end() ? Sent : refuseWithReply(refused);
+        return std::find(expected.begin(), expected.end(), code_) != expected.end() ? Ok : refuseWithReply(refused);
     }
 
     int code() const { return code_; }
@@ -196,7 +196,7 @@ public:
         if (outcome == ConnectionDropped)
             return outcome;
         const Deadline brief = Deadline::in(std::min(kQuitWait, options_.stepTimeout));
-        if (transport_.send("QUIT\r\n", brief) == Sent && outcome != NoReplyInTime && outcome != Sent) {
+        if (transport_.send("QUIT\r\n", brief) == Ok && outcome != NoReplyInTime && outcome != Ok) {
             int ignored = 0;
             replies_.read(ignored, brief);
         }
@@ -218,7 +218,7 @@ MailCode sendData(SmtpTransport& transport, MessageData& data, const DeliveryOpt
     DotStuffer stuffer;
     std::string piece, stuffed;
     for (;;) {
-        if (const MailCode status = data.next(piece); status != Sent)
+        if (const MailCode status = data.next(piece); status != Ok)
             return status;
         if (piece.empty())
             stuffer.finish(stuffed);
@@ -229,11 +229,11 @@ MailCode sendData(SmtpTransport& transport, MessageData& data, const DeliveryOpt
         if (!piece.empty() && stuffed.size() < kDataWrite)
             continue;
         if (const MailCode status = transport.send(stuffed, Deadline::earliest(all, Deadline::in(options.stepTimeout)));
-            status != Sent)
+            status != Ok)
             return status;
         stuffed.clear();
         if (piece.empty())
-            return Sent;
+            return Ok;
     }
 }
 
@@ -307,7 +307,7 @@ MailCode parseServer(std::u16string_view server, ServerAddress& out)
                  : out.port == "465" ? Security::Implicit
                  : out.port == "587" ? Security::StartTls
                                      : Security::Plain;
-    return Sent;
+    return Ok;
 }
 
 bool isEhloDomain(std::string_view domain)
@@ -350,10 +350,10 @@ MailCode authenticateOnce(Dialogue& dialogue, AuthMechanism mechanism, const Cre
             wipe(text.data(), text.size());
         if (status == UnexpectedReply)
             return dialogue.refuse(AuthProtocolError, "the server's reply to AUTH is no SMTP reply");
-        if (status != Sent && status != AuthenticationFailed)
+        if (status != Ok && status != AuthenticationFailed)
             return status;
         status = exchange.answer(dialogue.code(), challenge, line);
-        if (status != Sent) {
+        if (status != Ok) {
             dialogue.refuseWithReply(status);
             if (!exchange.refusalStatus().empty())
                 return dialogue.refuse(status, "the server refused the access token (status " + exchange.refusalStatus()
@@ -361,7 +361,7 @@ MailCode authenticateOnce(Dialogue& dialogue, AuthMechanism mechanism, const Cre
             return status;
         }
         if (line.empty())
-            return Sent;
+            return Ok;
     }
 }
 
@@ -382,7 +382,7 @@ MailCode authenticate(Dialogue& dialogue, const std::vector<std::string>& extens
     if (status == AuthenticationFailed && mechanism == AuthMechanism::XOAuth2 && tokens) {
         std::string why;
         credentials.password.clear();
-        if (const MailCode renewed = tokens->token(true, renewing, credentials.password, why); renewed != Sent)
+        if (const MailCode renewed = tokens->token(true, renewing, credentials.password, why); renewed != Ok)
             status = dialogue.refuse(renewed, why);
         else
             status = authenticateOnce(dialogue, mechanism, credentials);
@@ -409,20 +409,20 @@ MailCode converse(Dialogue& dialogue, SmtpTransport& transport, const ServerAddr
         std::string why;
         options.credentials->password.clear();
         if (const MailCode status = options.tokens->token(false, dialogue.stepDeadline(), options.credentials->password, why);
-            status != Sent)
+            status != Ok)
             return dialogue.refuse(status, why);
     }
     const Deadline resolving = Deadline::in(options.stepTimeout);
     if (const MailCode status = transport.connect(server.host, server.port, resolving,
                                                   Deadline::at(resolving.when() + options.stepTimeout));
-        status != Sent)
+        status != Ok)
         return status;
     // Where TLS fails or is refused, nothing more is sent, not even QUIT.
     if (server.security == Security::Implicit)
-        if (const MailCode status = transport.startTls(dialogue.stepDeadline()); status != Sent)
+        if (const MailCode status = transport.startTls(dialogue.stepDeadline()); status != Ok)
             return status;
 
-    if (const MailCode status = dialogue.expect({220}, UnexpectedReply, dialogue.stepDeadline()); status != Sent)
+    if (const MailCode status = dialogue.expect({220}, UnexpectedReply, dialogue.stepDeadline()); status != Ok)
         return dialogue.quit(status);
     std::vector<std::string> extensions;
     MailCode greeting = dialogue.exchange("EHLO " + domain + "\r\n", {250}, ConversationRefused, &extensions);
@@ -431,26 +431,26 @@ MailCode converse(Dialogue& dialogue, SmtpTransport& transport, const ServerAddr
         dialogue.forgetDetail();
         greeting = dialogue.exchange("HELO " + domain + "\r\n", {250}, ConversationRefused);
     }
-    if (greeting != Sent)
+    if (greeting != Ok)
         return dialogue.quit(greeting);
 
     if (server.security == Security::StartTls) {
         if (!capabilitiesOf(extensions).startTls)
             return dialogue.refuse(UnexpectedReply, "the server does not offer STARTTLS, which MailServer requires");
-        if (const MailCode status = dialogue.exchange("STARTTLS\r\n", {220}, UnexpectedReply); status != Sent)
+        if (const MailCode status = dialogue.exchange("STARTTLS\r\n", {220}, UnexpectedReply); status != Ok)
             return status;
         // Anything that came behind the 220 was sent before TLS: an attacker's, not the server's.
         dialogue.discardUnread();
-        if (const MailCode status = transport.startTls(dialogue.stepDeadline()); status != Sent)
+        if (const MailCode status = transport.startTls(dialogue.stepDeadline()); status != Ok)
             return status;
         extensions.clear();
         if (const MailCode status = dialogue.exchange("EHLO " + domain + "\r\n", {250}, ConversationRefused, &extensions);
-            status != Sent)
+            status != Ok)
             return dialogue.quit(status);
     }
     if (withAccount)
         if (const MailCode status = authenticate(dialogue, extensions, *options.credentials, options.tokens, dialogue.stepDeadline());
-            status != Sent)
+            status != Ok)
             return dialogue.quit(status);
 
     return transact(dialogue, transport, extensions, envelope, data, options, false);
@@ -495,48 +495,48 @@ MailCode transact(Dialogue& dialogue, SmtpTransport& transport, const std::vecto
         for (const std::string& command : commands)
             batch += command;
         const Deadline deadline = dialogue.stepDeadline();
-        if (const MailCode status = transport.send(batch, deadline); status != Sent)
+        if (const MailCode status = transport.send(batch, deadline); status != Ok)
             return closedMeanwhile(status);
-        MailCode refusal = Sent;
+        MailCode refusal = Ok;
         std::string reason;
         for (std::size_t i = 0; i < commands.size(); ++i) {
             const MailCode status = replyTo(i, deadline);
-            if (status == Sent)
+            if (status == Ok)
                 continue;
             if (i == 0)
                 closedMeanwhile(status);
             if (status != refusalOf(i) && status != MessageNotFormed)
-                return refusal != Sent ? dialogue.refuse(refusal, reason) : dialogue.quit(status);
-            if (refusal == Sent) {
+                return refusal != Ok ? dialogue.refuse(refusal, reason) : dialogue.quit(status);
+            if (refusal == Ok) {
                 refusal = status;
                 reason = dialogue.detail();
             }
         }
-        if (refusal != Sent)
+        if (refusal != Ok)
             return dialogue.code() == 354 ? dialogue.refuse(refusal, reason) : dialogue.quit(dialogue.refuse(refusal, reason));
     } else {
         for (std::size_t i = 0; i < commands.size(); ++i) {
             const Deadline deadline = dialogue.stepDeadline();
             MailCode status = transport.send(commands[i], deadline);
-            if (status == Sent)
+            if (status == Ok)
                 status = replyTo(i, deadline);
-            if (status != Sent)
+            if (status != Ok)
                 return dialogue.quit(i == 0 ? closedMeanwhile(status) : status);
         }
     }
     // A failure inside the data leaves the connection to be closed without the
     // final dot, so the server drops what it got.
-    if (const MailCode status = sendData(transport, data, options); status != Sent)
+    if (const MailCode status = sendData(transport, data, options); status != Ok)
         return status;
     if (const MailCode status = dialogue.expect({250}, UnexpectedReply, Deadline::in(options.finalReplyTimeout));
-        status != Sent)
+        status != Ok)
         return dialogue.quit(status);
     if (options.session) {
         options.session->open = true;
         options.session->extensions = extensions;
-        return Sent;
+        return Ok;
     }
-    return dialogue.quit(Sent);
+    return dialogue.quit(Ok);
 }
 
 // Words for a failure that neither the server nor the transport explained.
@@ -581,7 +581,7 @@ MailCode deliver(SmtpTransport& transport, const ServerAddress& server, const En
                                      : converse(dialogue, transport, server, envelope, data, options);
     if (options.detail) {
         options.detail->clear();
-        if (outcome != Sent) {
+        if (outcome != Ok) {
             // A server's own reason beats how the connection ended after it (a 421, then a close).
             const std::string fromTransport = transport.failureDetail();
             *options.detail = !dialogue.detail().empty() ? dialogue.detail()

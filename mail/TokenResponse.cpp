@@ -152,7 +152,7 @@ MailCode readTokenResponse(int httpStatus, std::string_view body, TokenGrant& ou
         detail = "the token endpoint's expires_in is not a count of seconds";
         return AuthProtocolError;
     }
-    return Sent;
+    return Ok;
 }
 
 MailCode readDeviceAuthorization(int httpStatus, std::string_view body, DeviceAuthorization& out, std::string& detail)
@@ -177,7 +177,7 @@ MailCode readDeviceAuthorization(int httpStatus, std::string_view body, DeviceAu
     }
     if (out.interval.count() < 1)
         out.interval = std::chrono::seconds(1);
-    return Sent;
+    return Ok;
 }
 
 } // namespace qel::mail

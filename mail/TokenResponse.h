@@ -18,7 +18,7 @@ struct TokenGrant {
     std::chrono::seconds expiresIn{3600};
 };
 
-// Sent with `out` filled. AuthenticationFailed when the endpoint refused
+// Ok with `out` filled. AuthenticationFailed when the endpoint refused
 // (`error` and `error_description` in `detail`), AuthProtocolError when the
 // answer is not a token response. `error`, when not null, gets the bare
 // error code ("authorization_pending" and the like) for a refusal.

@@ -185,7 +185,7 @@ mail::MailCode requestTokens(const std::string& url, const SecretText& form, mai
     int status = 0;
     SecretText body;
     if (const mail::MailCode sent = https.post(url, form.view(), mail::Deadline::in(kRequestTimeout), status, body, detail);
-        sent != mail::Sent)
+        sent != mail::Ok)
         return sent;
     return mail::readTokenResponse(status, body.view(), grant, detail, error);
 }
@@ -208,8 +208,8 @@ int deviceFlow(const mail::OAuthAccount& account, mail::TokenGrant& grant)
     SecretText body;
     std::string detail;
     mail::DeviceAuthorization device;
-    if (https.post(account.deviceEndpoint, form.view(), mail::Deadline::in(kRequestTimeout), status, body, detail) != mail::Sent
-        || mail::readDeviceAuthorization(status, body.view(), device, detail) != mail::Sent)
+    if (https.post(account.deviceEndpoint, form.view(), mail::Deadline::in(kRequestTimeout), status, body, detail) != mail::Ok
+        || mail::readDeviceAuthorization(status, body.view(), device, detail) != mail::Ok)
         return failed(detail);
     std::printf("To sign in, open %s and enter the code %s\n", device.verificationUri.c_str(), device.userCode.c_str());
     std::fflush(stdout);
@@ -225,7 +225,7 @@ int deviceFlow(const mail::OAuthAccount& account, mail::TokenGrant& grant)
         appendClient(poll, account);
         std::string error;
         const mail::MailCode code = requestTokens(account.tokenEndpoint, poll, grant, detail, &error);
-        if (code == mail::Sent)
+        if (code == mail::Ok)
             return 0;
         if (error == "authorization_pending")
             continue;
@@ -391,7 +391,7 @@ int loopbackFlow(const mail::OAuthAccount& account, const Options& options, mail
     wipe(code.data(), code.size());
     wipe(target.data(), target.size());
     std::string detail;
-    if (requestTokens(account.tokenEndpoint, exchange, grant, detail) != mail::Sent)
+    if (requestTokens(account.tokenEndpoint, exchange, grant, detail) != mail::Ok)
         return failed(detail);
     return 0;
 }
@@ -453,7 +453,7 @@ int show(const std::u16string& target)
     }
     mail::OAuthAccount account;
     std::string detail;
-    if (store.read(target + kOAuthAccountSuffix, user, blob) && mail::readStoredForm(blob.view(), account, detail) == mail::Sent) {
+    if (store.read(target + kOAuthAccountSuffix, user, blob) && mail::readStoredForm(blob.view(), account, detail) == mail::Ok) {
         std::printf("%s OAuth account of %s: %s grant, client %s%s%s%s%s\n", qel::utf8FromUtf16(target + kOAuthAccountSuffix).c_str(),
                     std::string(user.view()).c_str(),
                     account.grant == mail::OAuthGrant::RefreshToken ? "refresh token" : "client credentials",
@@ -491,7 +491,7 @@ int wmain(int argc, wchar_t** argv)
         return usage();
     const std::wstring verb = argv[1];
     mail::ServerAddress server;
-    if (mail::parseServer(reinterpret_cast<const char16_t*>(options.positional[0]), server) != mail::Sent) {
+    if (mail::parseServer(reinterpret_cast<const char16_t*>(options.positional[0]), server) != mail::Ok) {
         std::fwprintf(stderr, L"qel-smtp-credential: '%ls' is no server\n", options.positional[0]);
         return 2;
     }

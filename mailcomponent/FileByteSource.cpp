@@ -19,7 +19,7 @@ mail::MailCode FileByteSource::open(const std::u16string& path, std::shared_ptr<
     if (static_cast<std::uint64_t>(size.QuadPart) > kMaxBytes)
         return mail::MessageNotFormed;
     out = std::make_shared<FileByteSource>(std::move(file), static_cast<std::uint64_t>(size.QuadPart));
-    return mail::Sent;
+    return mail::Ok;
 }
 
 bool FileByteSource::readAt(std::uint64_t offset, std::uint8_t* into, std::size_t count, std::size_t& got)

@@ -82,7 +82,7 @@ mail::MailCode HostResolver::resolve(const std::string& host, const std::string&
     addrinfo* literal = nullptr;
     if (getaddrinfo(host.c_str(), port.c_str(), &numeric, &literal) == 0 && literal) {
         out = AddressList(literal);
-        return mail::Sent;
+        return mail::Ok;
     }
     // Only lookups that still hang count: healthy ones running side by side do not.
     if (InterlockedCompareExchange(&lookupsAbandoned, 0, 0) >= kMaxAbandoned)
@@ -114,8 +114,8 @@ mail::MailCode HostResolver::resolve(const std::string& host, const std::string&
     }
     mail::MailCode code = mail::ResolveTimedOut;
     if (finished) {
-        code = lookup->status == 0 && lookup->result.valid() ? mail::Sent : mail::HostNotResolved;
-        if (code == mail::Sent)
+        code = lookup->status == 0 && lookup->result.valid() ? mail::Ok : mail::HostNotResolved;
+        if (code == mail::Ok)
             out = AddressList(lookup->result.release());
     }
     lookup->release();

@@ -72,7 +72,7 @@ MailCode SchannelStream::acquireCredentials()
         guard.lock();
         if (sharedCredentials && sharedTable == &sspi_) {
             credentials_ = sharedCredentials;
-            return mail::Sent;
+            return mail::Ok;
         }
     }
     // TLS 1.2 and later. SCH_CREDENTIALS is what newer Windows wants (and
@@ -108,22 +108,22 @@ MailCode SchannelStream::acquireCredentials()
         sharedCredentials = owned;
         sharedTable = &sspi_;
     }
-    return mail::Sent;
+    return mail::Ok;
 }
 
 MailCode SchannelStream::sendToken(const SecBuffer& token, mail::Deadline deadline)
 {
     if (token.cbBuffer == 0 || !token.pvBuffer)
-        return mail::Sent;
+        return mail::Ok;
     return channel_.sendRaw(std::string_view(static_cast<const char*>(token.pvBuffer), token.cbBuffer), deadline);
 }
 
 MailCode SchannelStream::handshake(const std::wstring& host, mail::Deadline deadline)
 {
     host_ = host;
-    if (const MailCode status = acquireCredentials(); status != mail::Sent)
+    if (const MailCode status = acquireCredentials(); status != mail::Ok)
         return status;
-    if (const MailCode status = negotiate(deadline, mail::CannotConnect); status != mail::Sent)
+    if (const MailCode status = negotiate(deadline, mail::CannotConnect); status != mail::Ok)
         return status;
     return verifySession(deadline);
 }
@@ -146,7 +146,7 @@ MailCode SchannelStream::negotiate(mail::Deadline deadline, MailCode late)
                 return fail(status, "the server closed the connection during the TLS handshake");
             if (status == mail::NoReplyInTime)
                 return fail(late, "no answer from the server during the TLS handshake");
-            if (status != mail::Sent)
+            if (status != mail::Ok)
                 return fail(status, "no answer from the server during the TLS handshake");
         }
         SecBuffer in[2] = {{static_cast<unsigned long>(encrypted_.size()), SECBUFFER_TOKEN, encrypted_.data()},
@@ -180,7 +180,7 @@ MailCode SchannelStream::negotiate(mail::Deadline deadline, MailCode late)
         }
         certificateAsked = false;
         // The token goes out on success and on failure alike: on failure it is the alert.
-        if (const MailCode sent = sendToken(out, deadline); sent != mail::Sent && (status == SEC_E_OK || status == SEC_I_CONTINUE_NEEDED))
+        if (const MailCode sent = sendToken(out, deadline); sent != mail::Ok && (status == SEC_E_OK || status == SEC_I_CONTINUE_NEEDED))
             return fail(sent == mail::NoReplyInTime ? late : sent, "the TLS handshake could not be sent to the server");
         if (!first) {
             if (in[1].BufferType == SECBUFFER_EXTRA && in[1].cbBuffer > 0)
@@ -189,7 +189,7 @@ MailCode SchannelStream::negotiate(mail::Deadline deadline, MailCode late)
                 encrypted_.clear();
         }
         if (status == SEC_E_OK)
-            return mail::Sent;
+            return mail::Ok;
         if (status == SEC_I_CONTINUE_NEEDED) {
             needInput = encrypted_.empty();
             continue;
@@ -221,12 +221,12 @@ MailCode SchannelStream::verifySession(mail::Deadline deadline)
     mail::wipe(record_.data(), record_.size());
     record_.assign(sizes_.cbHeader + sizes_.cbMaximumMessage + sizes_.cbTrailer, '\0');
     established_ = true;
-    return mail::Sent;
+    return mail::Ok;
 }
 
 MailCode SchannelStream::send(std::string_view bytes, mail::Deadline deadline)
 {
-    if (broken_ != mail::Sent)
+    if (broken_ != mail::Ok)
         return broken_;
     // Records go out several at a time: one wait for the socket per record
     // would cost more than the encryption.
@@ -249,17 +249,17 @@ MailCode SchannelStream::send(std::string_view bytes, mail::Deadline deadline)
         wire_.append(header, buffers[0].cbBuffer + buffers[1].cbBuffer + buffers[2].cbBuffer);
         bytes.remove_prefix(piece);
         if (wire_.size() >= kWireBatch || bytes.empty()) {
-            if (const MailCode sent = channel_.sendRaw(wire_, deadline); sent != mail::Sent)
+            if (const MailCode sent = channel_.sendRaw(wire_, deadline); sent != mail::Ok)
                 return sent;
             wire_.clear();
         }
     }
-    return mail::Sent;
+    return mail::Ok;
 }
 
 MailCode SchannelStream::receive(std::string& into, mail::Deadline deadline)
 {
-    if (broken_ != mail::Sent)
+    if (broken_ != mail::Ok)
         return broken_;
     int withoutData = 0;
     for (;;) {
@@ -289,9 +289,9 @@ MailCode SchannelStream::receive(std::string& into, mail::Deadline deadline)
                 if (status == SEC_I_RENEGOTIATE) {
                     // The extra bytes are the handshake message; Windows uses this for TLS 1.3 tickets.
                     MailCode renegotiated = negotiate(deadline, mail::NoReplyInTime);
-                    if (renegotiated == mail::Sent)
+                    if (renegotiated == mail::Ok)
                         renegotiated = verifySession(deadline);
-                    if (renegotiated != mail::Sent) {
+                    if (renegotiated != mail::Ok) {
                         // Nothing more goes through a session that failed its checks.
                         broken_ = renegotiated == mail::NoReplyInTime ? mail::ConnectionDropped : renegotiated;
                         established_ = false;
@@ -299,7 +299,7 @@ MailCode SchannelStream::receive(std::string& into, mail::Deadline deadline)
                     }
                 }
                 if (appended > 0)
-                    return mail::Sent;
+                    return mail::Ok;
                 // Wine reports close_notify as SEC_E_OK without data, and keeps
                 // the connection open while it waits for ours.
                 if (alert)
@@ -320,7 +320,7 @@ MailCode SchannelStream::receive(std::string& into, mail::Deadline deadline)
         if (deadline.passed())
             return mail::NoReplyInTime;
         const MailCode status = channel_.receiveRaw(encrypted_, deadline);
-        if (status != mail::Sent)
+        if (status != mail::Ok)
             return status;
     }
 }

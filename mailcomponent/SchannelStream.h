@@ -75,7 +75,7 @@ private:
     std::string wire_;         // encrypted records waiting to go out
     std::string failure_;
     bool established_ = false;
-    mail::MailCode broken_ = mail::Sent; // a refusal after which nothing more is sent or read
+    mail::MailCode broken_ = mail::Ok; // a refusal after which nothing more is sent or read
 };
 
 } // namespace qel::mailcomponent

@@ -216,7 +216,7 @@ HRESULT SmtpMail::AddRecipient(VARIANT address, VARIANT name, VARIANT, VARIANT* 
         return E_POINTER;
     return guarded(kSource, IID__SmtpMail, [&] {
         recipients_.push_back({automation::textOf(address), isMissing(name) ? std::u16string() : automation::textOf(name)});
-        answer(mail::Sent, result);
+        answer(mail::Ok, result);
     });
 }
 
@@ -228,7 +228,7 @@ HRESULT SmtpMail::AddAttachment(VARIANT path, VARIANT, VARIANT* result)
         const std::u16string file = automation::textOf(path);
         std::shared_ptr<FileByteSource> content;
         const mail::MailCode code = FileByteSource::open(file, content);
-        if (code == mail::Sent)
+        if (code == mail::Ok)
             attachments_.push_back({file.substr(file.find_last_of(u"\\/") + 1), std::move(content)});
         answer(code, result);
     });
@@ -249,9 +249,9 @@ HRESULT SmtpMail::Send(VARIANT* result)
         errorDetail_.clear();
         mail::ServerAddress server;
         mail::MailCode code = mail::parseServer(automation::textOf(mailServer_.get()), server);
-        if (code == mail::Sent)
+        if (code == mail::Ok)
             code = mail::validate(message);
-        if (code != mail::Sent)
+        if (code != mail::Ok)
             return answer(code, result);
 
         mail::DeliveryOptions options;
@@ -292,7 +292,7 @@ HRESULT SmtpMail::Send(VARIANT* result)
             }
         } else if (mail::SecretText storedUser, blob; store.read(target + kOAuthAccountSuffix, storedUser, blob)) {
             std::string missing;
-            if (mail::readStoredForm(blob.view(), oauth, errorDetail_) != mail::Sent)
+            if (mail::readStoredForm(blob.view(), oauth, errorDetail_) != mail::Ok)
                 return answer(mail::AuthProtocolError, result);
             if (!mail::completeAccount(oauth, server.host, missing)) {
                 errorDetail_ = "the stored OAuth account lacks " + missing;

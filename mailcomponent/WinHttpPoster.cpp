@@ -129,7 +129,7 @@ MailCode WinHttpPoster::post(const std::string& url, std::string_view form, mail
             return failure(GetLastError(), true, detail);
         }
         if (read == 0)
-            return mail::Sent;
+            return mail::Ok;
         if (body.view().size() + read > kMaxBody) {
             body.clear();
             detail = "the token endpoint's answer is too long";

@@ -47,7 +47,7 @@ MailCode WinsockConnection::connect(const std::string& host, const std::string& 
     if (!winsock_.valid())
         return mail::CannotConnect;
     AddressList addresses;
-    if (const MailCode status = HostResolver::resolve(host, port, resolving, addresses); status != mail::Sent)
+    if (const MailCode status = HostResolver::resolve(host, port, resolving, addresses); status != mail::Ok)
         return status;
     std::size_t left = addresses.count();
     MailCode outcome = mail::CannotConnect;
@@ -75,7 +75,7 @@ MailCode WinsockConnection::connect(const std::string& host, const std::string& 
                 continue;
         }
         socket_ = std::move(candidate);
-        return mail::Sent;
+        return mail::Ok;
     }
     return outcome;
 }
@@ -95,7 +95,7 @@ MailCode WinsockConnection::send(std::string_view bytes, Deadline deadline)
         }
         bytes.remove_prefix(static_cast<std::size_t>(sent));
     }
-    return mail::Sent;
+    return mail::Ok;
 }
 
 MailCode WinsockConnection::receive(std::string& into, Deadline deadline)
@@ -111,7 +111,7 @@ MailCode WinsockConnection::receive(std::string& into, Deadline deadline)
         if (received <= 0)
             return mail::ConnectionDropped;
         into.append(buffer, static_cast<std::size_t>(received));
-        return mail::Sent;
+        return mail::Ok;
     }
 }
 

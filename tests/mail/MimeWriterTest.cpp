@@ -57,7 +57,7 @@ TEST(MimeWriterTest, RefusesWhatCouldBreakAHeaderOrACommand)
         change(mail);
         return validate(mail);
     };
-    EXPECT_EQ(code([](OutgoingMail&) {}), Sent);
+    EXPECT_EQ(code([](OutgoingMail&) {}), Ok);
     EXPECT_EQ(code([](OutgoingMail& m) { m.from.name = u"Me\r\nBcc: x@y"; }), SenderRejected);
     EXPECT_EQ(code([](OutgoingMail& m) { m.from.address = u"me@example.com>\r\nRCPT TO:<x@y"; }), SenderRejected);
     EXPECT_EQ(code([](OutgoingMail& m) { m.from.address = u"me@example.com> SIZE=1"; }), SenderRejected);
@@ -107,7 +107,7 @@ TEST(MimeWriterTest, AttachmentsAreStreamedInBoundedPiecesAndSizedExactly)
     MessageStream stream(mail, "d", "id", "=_b");
     std::string whole, piece;
     std::size_t largest = 0;
-    while (stream.next(piece) == Sent && !piece.empty()) {
+    while (stream.next(piece) == Ok && !piece.empty()) {
         largest = std::max(largest, piece.size());
         whole += piece;
     }

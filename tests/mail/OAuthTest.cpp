@@ -23,9 +23,9 @@ TEST(OAuthTest, TokenResponsesAreCheckedFieldByField)
         std::string detail;
     };
     const std::vector<Case> cases{
-        {200, R"({"access_token":"eyJ0.a-b_c","token_type":"Bearer","expires_in":3599})", Sent, "eyJ0.a-b_c", "", 3599, ""},
-        {200, R"({"access_token":"t","token_type":"bearer","expires_in":"120","refresh_token":"r2"})", Sent, "t", "r2", 120, ""},
-        {200, R"({"access_token":"t","token_type":"Bearer"})", Sent, "t", "", 3600, ""},
+        {200, R"({"access_token":"eyJ0.a-b_c","token_type":"Bearer","expires_in":3599})", Ok, "eyJ0.a-b_c", "", 3599, ""},
+        {200, R"({"access_token":"t","token_type":"bearer","expires_in":"120","refresh_token":"r2"})", Ok, "t", "r2", 120, ""},
+        {200, R"({"access_token":"t","token_type":"Bearer"})", Ok, "t", "", 3600, ""},
         {200, R"({"access_token":"t","token_type":"mac"})", AuthProtocolError, "", "", 0, "not Bearer"},
         {200, R"({"token_type":"Bearer"})", AuthProtocolError, "", "", 0, "no usable access_token"},
         {200, R"({"access_token":"a b","token_type":"Bearer"})", AuthProtocolError, "", "", 0, "no usable access_token"},
@@ -44,7 +44,7 @@ TEST(OAuthTest, TokenResponsesAreCheckedFieldByField)
         EXPECT_EQ(readTokenResponse(c.status, c.body, grant, detail), c.expected) << c.body;
         EXPECT_EQ(grant.accessToken.view(), c.access) << c.body;
         EXPECT_EQ(grant.refreshToken.view(), c.refresh) << c.body;
-        if (c.expected == Sent) {
+        if (c.expected == Ok) {
             EXPECT_EQ(grant.expiresIn.count(), c.expiresIn) << c.body;
         }
         EXPECT_NE(detail.find(c.detail), std::string::npos) << c.body << ": " << detail;
@@ -57,7 +57,7 @@ TEST(OAuthTest, DeviceAuthorizationAndTheServersChallenge)
     std::string detail;
     ASSERT_EQ(readDeviceAuthorization(200, R"({"device_code":"GmRh","user_code":"WDJB-MJHT","verification_uri":"https://example.com/device","expires_in":1800,"interval":5})",
                                       device, detail),
-              Sent);
+              Ok);
     EXPECT_EQ(device.deviceCode.view(), "GmRh");
     EXPECT_EQ(device.userCode + " " + device.verificationUri, "WDJB-MJHT https://example.com/device");
     EXPECT_EQ(device.expiresIn.count() * 100 + device.interval.count(), 180005);
@@ -95,7 +95,7 @@ TEST(OAuthTest, AccountsTheirDefaultsAndRequests)
 
     OAuthAccount stored;
     std::string detail;
-    ASSERT_EQ(readStoredForm(storedForm(app).view(), stored, detail), Sent);
+    ASSERT_EQ(readStoredForm(storedForm(app).view(), stored, detail), Ok);
     EXPECT_EQ(stored.clientSecret.view(), "s&cr=t +");
     EXPECT_EQ(stored.tenant + stored.clientId + stored.tokenEndpoint, app.tenant + app.clientId + app.tokenEndpoint);
     EXPECT_EQ(readStoredForm(R"({"grant":"password"})", stored, detail), AuthProtocolError);
@@ -120,7 +120,7 @@ struct FakeEndpoint : HttpsPoster, SecretStore {
         const std::string n = std::to_string(requests.size());
         body.append(refuse ? R"({"error":"invalid_client"})"
                            : R"({"access_token":"at)" + n + R"(","token_type":"Bearer","refresh_token":"rt)" + n + R"("})");
-        return Sent;
+        return Ok;
     }
     bool read(const std::u16string& target, SecretText& user, SecretText& blob) override
     {

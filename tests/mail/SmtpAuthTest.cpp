@@ -46,7 +46,7 @@ TEST(SmtpAuthTest, PlainSendsEverythingWithTheCommand)
     AuthExchange exchange(AuthMechanism::Plain, tim);
     EXPECT_EQ(exchange.firstLine().view(), "AUTH PLAIN AHRpbQB0YW5zdGFhZnRhbnN0YWFm\r\n");
     SecretText next;
-    EXPECT_EQ(exchange.answer(235, "2.7.0 Authentication successful", next), Sent);
+    EXPECT_EQ(exchange.answer(235, "2.7.0 Authentication successful", next), Ok);
     EXPECT_TRUE(next.empty());
 }
 
@@ -56,9 +56,9 @@ TEST(SmtpAuthTest, LoginAnswersTwoChallenges)
     AuthExchange exchange(AuthMechanism::Login, dispatch);
     EXPECT_EQ(exchange.firstLine().view(), "AUTH LOGIN\r\n");
     SecretText next;
-    EXPECT_EQ(exchange.answer(334, "VXNlcm5hbWU6", next), Sent);
+    EXPECT_EQ(exchange.answer(334, "VXNlcm5hbWU6", next), Ok);
     EXPECT_EQ(next.view(), "ZGlzcGF0Y2g=\r\n");
-    EXPECT_EQ(exchange.answer(334, "UGFzc3dvcmQ6", next), Sent);
+    EXPECT_EQ(exchange.answer(334, "UGFzc3dvcmQ6", next), Ok);
     EXPECT_EQ(next.view(), "Y29ycmVjdCBob3JzZQ==\r\n");
     EXPECT_EQ(exchange.answer(334, "UGFzc3dvcmQ6", next), AuthProtocolError);
     EXPECT_TRUE(next.empty());

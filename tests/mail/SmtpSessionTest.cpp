@@ -28,7 +28,7 @@ public:
     {
         sent += bytes;
         writes.emplace_back(bytes);
-        return Sent;
+        return Ok;
     }
     MailCode receive(std::string& into, Deadline deadline) override
     {
@@ -40,11 +40,11 @@ public:
         if (trickle && replies_.front().size() > 1) {
             into += replies_.front()[0];
             replies_.front().erase(0, 1);
-            return Sent;
+            return Ok;
         }
         into += replies_.front();
         replies_.pop_front();
-        return Sent;
+        return Ok;
     }
     MailCode startTls(Deadline) override
     {
@@ -52,8 +52,8 @@ public:
         return tlsResult;
     }
     std::string failureDetail() const override { return tlsDetail; }
-    MailCode connectResult = Sent;
-    MailCode tlsResult = Sent;
+    MailCode connectResult = Ok;
+    MailCode tlsResult = Ok;
     std::string tlsDetail;
     bool trickle = false;
     std::string connectedTo;
@@ -77,7 +77,7 @@ public:
     MailCode next(std::string& piece) override
     {
         piece = std::exchange(text_, std::string());
-        return Sent;
+        return Ok;
     }
 
 private:
@@ -111,7 +111,7 @@ TEST(SmtpSessionTest, AFullDialogue)
 {
     ScriptedServer server({"220 hi\r\n", "250-hello\r\n250-SIZE 1000\r\n250 OK\r\n", "250 ok\r\n", "250 ok\r\n",
                            "251 forwarded\r\n", "354 go\r\n", "250 queued\r\n"});
-    EXPECT_EQ(run(server), Sent);
+    EXPECT_EQ(run(server), Ok);
     EXPECT_EQ(server.connectedTo, "mail.example.com:2525");
     EXPECT_EQ(server.sent, "EHLO client\r\nMAIL FROM:<me@example.com> SIZE=6\r\nRCPT TO:<gateway@example.com>\r\n"
                            "RCPT TO:<copy@example.com>\r\nDATA\r\nbody\r\n.\r\nQUIT\r\n");
@@ -121,7 +121,7 @@ TEST(SmtpSessionTest, OldServersGetHelo)
 {
     ScriptedServer server({"220 hi\r\n", "502 what\r\n", "250 ok\r\n", "250 ok\r\n", "250 ok\r\n", "250 ok\r\n",
                            "354 go\r\n", "250 queued\r\n"});
-    EXPECT_EQ(run(server), Sent);
+    EXPECT_EQ(run(server), Ok);
     EXPECT_NE(server.sent.find("EHLO client\r\nHELO client\r\n"), std::string::npos);
 }
 
@@ -168,7 +168,7 @@ TEST(SmtpSessionTest, RefusedDialogueStillSaysQuitButNotInsideTheData)
         MailCode next(std::string& piece) override
         {
             piece = "first piece\r\n";
-            return pieces_++ == 0 ? Sent : FileNotRead;
+            return pieces_++ == 0 ? Ok : FileNotRead;
         }
 
     private:
@@ -186,18 +186,18 @@ TEST(SmtpSessionTest, ServerSizeLimitEndsBeforeMailFrom)
     EXPECT_EQ(server.sent, "EHLO client\r\nQUIT\r\n");
     ScriptedServer unlimited({"220 hi\r\n", "250-hello\r\n250 SIZE\r\n", "250 ok\r\n", "250 ok\r\n", "250 ok\r\n",
                               "354 go\r\n", "250 queued\r\n"});
-    EXPECT_EQ(run(unlimited), Sent);
+    EXPECT_EQ(run(unlimited), Ok);
     EXPECT_NE(unlimited.sent.find("MAIL FROM:<me@example.com> SIZE=6\r\n"), std::string::npos);
 }
 
 TEST(SmtpSessionTest, EhloCarriesTheDomainOrTheAddressLiteral)
 {
     ScriptedServer named(kAccepting);
-    EXPECT_EQ(run(named), Sent);
+    EXPECT_EQ(run(named), Ok);
     EXPECT_TRUE(named.sent.starts_with("EHLO client\r\n"));
     ScriptedServer unnamed(kAccepting);
     TextData data("x\r\n");
-    EXPECT_EQ(run(unnamed, data, DeliveryOptions{}), Sent);
+    EXPECT_EQ(run(unnamed, data, DeliveryOptions{}), Ok);
     EXPECT_TRUE(unnamed.sent.starts_with("EHLO [127.0.0.1]\r\n")) << unnamed.sent;
     DeliveryOptions broken;
     broken.domain = "client\r\nRCPT TO:<x@y>";
@@ -217,7 +217,7 @@ TEST(SmtpSessionTest, OneDeadlinePerReplyTheFinalOneLonger)
     options.finalReplyTimeout = std::chrono::seconds(600);
     TextData data("body\r\n");
     const auto started = Deadline::Clock::now();
-    ASSERT_EQ(run(server, data, options), Sent);
+    ASSERT_EQ(run(server, data, options), Ok);
     const auto finished = Deadline::Clock::now();
     std::map<std::size_t, std::set<Deadline::Clock::time_point>> byReply;
     for (const auto& [unread, when] : server.receiveDeadlines)
@@ -256,10 +256,10 @@ TEST(SmtpSessionTest, PipelinedAndKeptSessions)
     const std::string pipelining = "250-hi\r\n250-PIPELINING\r\n250 SIZE\r\n";
     const std::vector<Case> cases{
         {"offered: one write, replies in order", true, false,
-         {hello, pipelining, "250 ok\r\n250 ok\r\n", "250 ok\r\n354 go\r\n", "250 queued\r\n"}, Sent,
+         {hello, pipelining, "250 ok\r\n250 ok\r\n", "250 ok\r\n354 go\r\n", "250 queued\r\n"}, Ok,
          "EHLO client\r\n|" + envelope + "|body\r\n.\r\n|QUIT\r\n", false},
         {"turned off", true, false, {hello, pipelining, "250 ok\r\n", "250 ok\r\n", "250 ok\r\n", "354 go\r\n", "250 queued\r\n"},
-         Sent, "EHLO client\r\n|" + separate + "|body\r\n.\r\n|QUIT\r\n", false, false, false},
+         Ok, "EHLO client\r\n|" + separate + "|body\r\n.\r\n|QUIT\r\n", false, false, false},
         {"a refused recipient: no data, the 354 answered by closing", true, false,
          {hello, pipelining, "250 ok\r\n550 no such user\r\n250 ok\r\n354 go\r\n"}, RecipientRejected,
          "EHLO client\r\n|" + envelope, false},
@@ -268,12 +268,12 @@ TEST(SmtpSessionTest, PipelinedAndKeptSessions)
          RecipientRejected, "EHLO client\r\n|" + envelope + "|QUIT\r\n", false},
         {"a refused sender", true, false, {hello, pipelining, "550 who\r\n503 first MAIL\r\n503 first MAIL\r\n503 no\r\n", "221 bye\r\n"},
          SenderRejected, "EHLO client\r\n|" + envelope + "|QUIT\r\n", false},
-        {"kept: no QUIT", true, false, {hello, pipelining, "250 ok\r\n250 ok\r\n250 ok\r\n354 go\r\n", "250 queued\r\n"}, Sent,
+        {"kept: no QUIT", true, false, {hello, pipelining, "250 ok\r\n250 ok\r\n250 ok\r\n354 go\r\n", "250 queued\r\n"}, Ok,
          "EHLO client\r\n|" + envelope + "|body\r\n.\r\n", true},
-        {"resumed: MAIL first", true, true, {"250 ok\r\n250 ok\r\n250 ok\r\n354 go\r\n", "250 queued\r\n"}, Sent,
+        {"resumed: MAIL first", true, true, {"250 ok\r\n250 ok\r\n250 ok\r\n354 go\r\n", "250 queued\r\n"}, Ok,
          envelope + "|body\r\n.\r\n", true},
         {"resumed without PIPELINING", false, true, {"250 ok\r\n", "250 ok\r\n", "250 ok\r\n", "354 go\r\n", "250 queued\r\n"},
-         Sent, separate + "|body\r\n.\r\n", true},
+         Ok, separate + "|body\r\n.\r\n", true},
         {"resumed, closed meanwhile", true, true, {""}, ConnectionDropped, envelope, false, true},
         {"resumed, 421 meanwhile", true, true, {"421 idle too long\r\n", ""}, SenderRejected, envelope, false, true},
         {"resumed without PIPELINING, 421 meanwhile", false, true, {"421 idle too long\r\n", ""}, SenderRejected,
@@ -315,13 +315,13 @@ TEST(SmtpSessionTest, ServerNames)
 {
     const auto parse = [](std::u16string_view text, ServerAddress& out) { return parseServer(text, out); };
     ServerAddress a;
-    EXPECT_EQ(parse(u"smtp.example.com", a), Sent);
+    EXPECT_EQ(parse(u"smtp.example.com", a), Ok);
     EXPECT_EQ(a.host + "|" + a.port, "smtp.example.com|25");
-    EXPECT_EQ(parse(u"[::1]:2525", a), Sent);
+    EXPECT_EQ(parse(u"[::1]:2525", a), Ok);
     EXPECT_EQ(a.host + "|" + a.port, "::1|2525");
-    EXPECT_EQ(parse(u"::1", a), Sent);
+    EXPECT_EQ(parse(u"::1", a), Ok);
     EXPECT_EQ(a.host + "|" + a.port, "::1|25");
-    EXPECT_EQ(parse(u" 127.0.0.1:26 ", a), Sent);
+    EXPECT_EQ(parse(u" 127.0.0.1:26 ", a), Ok);
     EXPECT_EQ(a.host + "|" + a.port, "127.0.0.1|26");
     EXPECT_EQ(parse(u"", a), NoServer);
     EXPECT_EQ(parse(u"   ", a), NoServer);
@@ -331,7 +331,7 @@ TEST(SmtpSessionTest, ServerNames)
     EXPECT_EQ(parse(u"host:x", a), CannotConnect);
     EXPECT_EQ(parse(u"h\u00F6st", a), HostNotResolved);
     EXPECT_EQ(parse(u"a]b:25", a), HostNotResolved);
-    EXPECT_EQ(parse(u"smtp.example.com.:587", a), Sent);
+    EXPECT_EQ(parse(u"smtp.example.com.:587", a), Ok);
     EXPECT_EQ(a.host + "|" + a.port, "smtp.example.com|587");
     EXPECT_EQ(parse(u"smtp.example.com..", a), HostNotResolved);
 }
@@ -342,14 +342,14 @@ public:
     MailCode token(bool, Deadline, SecretText& token, std::string& detail) override
     {
         ++requests;
-        if (refusal != Sent) {
+        if (refusal != Ok) {
             detail = "the token endpoint refused: invalid_client";
             return refusal;
         }
         token.append("tok" + std::to_string(requests));
-        return Sent;
+        return Ok;
     }
-    MailCode refusal = Sent;
+    MailCode refusal = Ok;
     int requests = 0;
 };
 
@@ -394,54 +394,54 @@ TEST(SmtpSessionTest, SecureDialogues)
         {"STARTTLS, then PLAIN", u"mail.example.com:587", Password,
          then({"220 hi\r\n", "250-hi\r\n250 STARTTLS\r\n", "220 go\r\n", "250-hi\r\n250-AUTH LOGIN PLAIN\r\n250 SIZE\r\n",
                "235 ok\r\n"}),
-         Sent, Sent, "EHLO client\r\nSTARTTLS\r\n<TLS>EHLO client\r\n" + plainAuth + tail, ""},
+         Ok, Ok, "EHLO client\r\nSTARTTLS\r\n<TLS>EHLO client\r\n" + plainAuth + tail, ""},
         {"implicit TLS, then LOGIN", u"smtps://mail.example.com", Password,
          then({"220 hi\r\n", "250-hi\r\n250-AUTH LOGIN\r\n250 SIZE\r\n", "334 VXNlcm5hbWU6\r\n", "334 UGFzc3dvcmQ6\r\n",
                "235 ok\r\n"}),
-         Sent, Sent, "<TLS>EHLO client\r\nAUTH LOGIN\r\nZGlzcGF0Y2g=\r\nY29ycmVjdCBob3JzZQ==\r\n" + tail, ""},
+         Ok, Ok, "<TLS>EHLO client\r\nAUTH LOGIN\r\nZGlzcGF0Y2g=\r\nY29ycmVjdCBob3JzZQ==\r\n" + tail, ""},
         {"a forged reply behind the 220 is not read", u"starttls://mail.example.com:2525", None,
-         then({"220 hi\r\n", "250-hi\r\n250 STARTTLS\r\n", "220 go\r\n554 forged\r\n", "250-hi\r\n250 SIZE\r\n"}), Sent,
-         Sent, "EHLO client\r\nSTARTTLS\r\n<TLS>EHLO client\r\n" + tail, ""},
-        {"STARTTLS not offered", u"mail.example.com:587", None, {"220 hi\r\n", "250-hi\r\n250 AUTH PLAIN\r\n"}, Sent,
+         then({"220 hi\r\n", "250-hi\r\n250 STARTTLS\r\n", "220 go\r\n554 forged\r\n", "250-hi\r\n250 SIZE\r\n"}), Ok,
+         Ok, "EHLO client\r\nSTARTTLS\r\n<TLS>EHLO client\r\n" + tail, ""},
+        {"STARTTLS not offered", u"mail.example.com:587", None, {"220 hi\r\n", "250-hi\r\n250 AUTH PLAIN\r\n"}, Ok,
          UnexpectedReply, "EHLO client\r\n", "does not offer STARTTLS"},
         {"EHLO refused where STARTTLS is required: no HELO", u"mail.example.com:587", None, {"220 hi\r\n", "502 no\r\n"},
-         Sent, ConversationRefused, "EHLO client\r\nQUIT\r\n", "502 no"},
+         Ok, ConversationRefused, "EHLO client\r\nQUIT\r\n", "502 no"},
         {"STARTTLS refused", u"mail.example.com:587", None, {"220 hi\r\n", "250-hi\r\n250 STARTTLS\r\n", "454 not now\r\n"},
-         Sent, UnexpectedReply, "EHLO client\r\nSTARTTLS\r\n", "454 not now"},
+         Ok, UnexpectedReply, "EHLO client\r\nSTARTTLS\r\n", "454 not now"},
         {"handshake or certificate refused", u"mail.example.com:587", Password, {"220 hi\r\n", "250-hi\r\n250 STARTTLS\r\n",
          "220 go\r\n"}, CannotConnect, CannotConnect, "EHLO client\r\nSTARTTLS\r\n<TLS>", "transport says why"},
         {"implicit TLS refused", u"mail.example.com:465", None, {}, CannotConnect, CannotConnect, "<TLS>", "transport says why"},
         {"wrong password", u"mail.example.com:587", Password, {"220 hi\r\n", "250-hi\r\n250 STARTTLS\r\n", "220 go\r\n",
-         "250-hi\r\n250 AUTH PLAIN\r\n", "535 5.7.8 Authentication credentials invalid\r\n", "221 bye\r\n"}, Sent,
+         "250-hi\r\n250 AUTH PLAIN\r\n", "535 5.7.8 Authentication credentials invalid\r\n", "221 bye\r\n"}, Ok,
          AuthenticationFailed, "EHLO client\r\nSTARTTLS\r\n<TLS>EHLO client\r\n" + plainAuth + "QUIT\r\n",
          "answered: 535 5.7.8"},
         {"a refusal that quotes the account", u"mail.example.com:465", Password, {"220 hi\r\n",
          "250-hi\r\n250 AUTH PLAIN\r\n", "501 5.5.2 bad: AUTH PLAIN AGRpc3BhdGNoAGNvcnJlY3QgaG9yc2U=\r\n", "221 bye\r\n"},
-         Sent, AuthProtocolError, "<TLS>EHLO client\r\n" + plainAuth + "QUIT\r\n", "answered: 501 5.5.2"},
+         Ok, AuthProtocolError, "<TLS>EHLO client\r\n" + plainAuth + "QUIT\r\n", "answered: 501 5.5.2"},
         {"control bytes in a reply are escaped", u"mail.example.com", None,
-         {std::string("554 no\rX\x1B[2J\0!\r\n", 16)}, Sent, UnexpectedReply, "QUIT\r\n",
+         {std::string("554 no\rX\x1B[2J\0!\r\n", 16)}, Ok, UnexpectedReply, "QUIT\r\n",
          "554 no\\x0DX\\x1B[2J\\x00!"},
         {"a reply before a close is the reason", u"mail.example.com:465", None, {"421 4.7.0 Too many connections\r\n"},
-         Sent, UnexpectedReply, "<TLS>QUIT\r\n", "answered: 421 4.7.0 Too many connections", 0,
+         Ok, UnexpectedReply, "<TLS>QUIT\r\n", "answered: 421 4.7.0 Too many connections", 0,
          "the server closed the TLS session"},
-        {"XOAUTH2 with a fetched token", u"mail.example.com:587", Token, then(after(oauthReady, {"235 ok\r\n"})), Sent, Sent,
+        {"XOAUTH2 with a fetched token", u"mail.example.com:587", Token, then(after(oauthReady, {"235 ok\r\n"})), Ok, Ok,
          oauthStart + bearer1 + tail, "", 1},
         {"a refused token is fetched once more", u"mail.example.com:587", Token,
-         after(oauthReady, {refusal, "535 5.7.8 no\r\n", refusal, "535 5.7.8 no\r\n", "221 bye\r\n"}), Sent,
+         after(oauthReady, {refusal, "535 5.7.8 no\r\n", refusal, "535 5.7.8 no\r\n", "221 bye\r\n"}), Ok,
          AuthenticationFailed, oauthStart + bearer1 + "\r\n" + bearer2 + "\r\nQUIT\r\n", "(status 401)", 2},
-        {"the token endpoint refuses: no connection", u"mail.example.com:587", RefusedToken, oauthReady, Sent,
+        {"the token endpoint refuses: no connection", u"mail.example.com:587", RefusedToken, oauthReady, Ok,
          AuthenticationFailed, "", "invalid_client", 1},
         {"no XOAUTH2 offered", u"mail.example.com:465", Token, {"220 hi\r\n", "250-hi\r\n250 AUTH PLAIN LOGIN\r\n"},
-         Sent, AuthModeNotSupported, "<TLS>EHLO client\r\nQUIT\r\n", "XOAUTH2", 1},
-        {"a token on a plain connection: nothing at all", u"mail.example.com", Token, {"220 hi\r\n"}, Sent,
+         Ok, AuthModeNotSupported, "<TLS>EHLO client\r\nQUIT\r\n", "XOAUTH2", 1},
+        {"a token on a plain connection: nothing at all", u"mail.example.com", Token, {"220 hi\r\n"}, Ok,
          AuthModeNotSupported, "", "only over TLS", 0},
         {"no mechanism in common", u"mail.example.com:465", Password, {"220 hi\r\n", "250-hi\r\n250 AUTH CRAM-MD5\r\n", "221 bye\r\n"},
-         Sent, AuthModeNotSupported, "<TLS>EHLO client\r\nQUIT\r\n", "neither AUTH PLAIN nor AUTH LOGIN"},
-        {"no AUTH at all", u"mail.example.com:465", Password, {"220 hi\r\n", "250 hi\r\n", "221 bye\r\n"}, Sent,
+         Ok, AuthModeNotSupported, "<TLS>EHLO client\r\nQUIT\r\n", "neither AUTH PLAIN nor AUTH LOGIN"},
+        {"no AUTH at all", u"mail.example.com:465", Password, {"220 hi\r\n", "250 hi\r\n", "221 bye\r\n"}, Ok,
          AuthModeNotSupported, "<TLS>EHLO client\r\nQUIT\r\n", "no authentication"},
         {"a malformed challenge", u"mail.example.com:465", Password, {"220 hi\r\n", "250-hi\r\n250 AUTH LOGIN\r\n",
-         "334 ?\r\n", "221 bye\r\n"}, Sent, AuthProtocolError, "<TLS>EHLO client\r\nAUTH LOGIN\r\nQUIT\r\n", "answered: 334"},
-        {"an account on a plain connection", u"mail.example.com", Password, {"220 hi\r\n"}, Sent, AuthModeNotSupported, "",
+         "334 ?\r\n", "221 bye\r\n"}, Ok, AuthProtocolError, "<TLS>EHLO client\r\nAUTH LOGIN\r\nQUIT\r\n", "answered: 334"},
+        {"an account on a plain connection", u"mail.example.com", Password, {"220 hi\r\n"}, Ok, AuthModeNotSupported, "",
          "only over TLS"},
     };
     for (const Case& c : cases) {
@@ -450,12 +450,12 @@ TEST(SmtpSessionTest, SecureDialogues)
         dispatch.password.append(c.account == Password ? "correct horse" : "");
         dispatch.accessToken = c.account == Token || c.account == RefusedToken;
         CountingTokens tokens;
-        tokens.refusal = c.account == RefusedToken ? AuthenticationFailed : Sent;
+        tokens.refusal = c.account == RefusedToken ? AuthenticationFailed : Ok;
         ScriptedServer server(c.replies);
         server.tlsResult = c.tls;
-        server.tlsDetail = c.tls == Sent ? c.transportSays : "transport says why";
+        server.tlsDetail = c.tls == Ok ? c.transportSays : "transport says why";
         ServerAddress address;
-        ASSERT_EQ(parseServer(c.server, address), Sent);
+        ASSERT_EQ(parseServer(c.server, address), Ok);
         DeliveryOptions options = clientOptions();
         std::string detail = "left from before";
         options.detail = &detail;
@@ -495,14 +495,14 @@ TEST(SmtpSessionTest, ServerTextChoosesTheSecurity)
     };
     for (const Case& c : cases) {
         ServerAddress a;
-        ASSERT_EQ(parseServer(c.text, a), Sent);
+        ASSERT_EQ(parseServer(c.text, a), Ok);
         EXPECT_EQ(a.host + "|" + a.port, c.hostPort);
         EXPECT_EQ(a.security, c.security) << a.host << ":" << a.port;
     }
     ServerAddress a;
     EXPECT_EQ(parseServer(u"smtps://", a), NoServer);
     EXPECT_EQ(parseServer(u"smtps://:465", a), NoServer);
-    EXPECT_NE(parseServer(u"smtp://smtps://mail.example.com", a), Sent);
+    EXPECT_NE(parseServer(u"smtp://smtps://mail.example.com", a), Ok);
 }
 
 } // namespace

@@ -30,7 +30,7 @@ public:
     {
         sent += bytes;
         sent += '|';
-        return mail::Sent;
+        return mail::Ok;
     }
     MailCode receiveRaw(std::string& into, Deadline) override
     {
@@ -38,13 +38,13 @@ public:
         if (arrivals.empty() && !forever.empty() && reads < kGiveUpAfter) {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
             into += forever;
-            return mail::Sent;
+            return mail::Ok;
         }
         if (arrivals.empty())
             return mail::ConnectionDropped;
         into += arrivals.front();
         arrivals.pop_front();
-        return mail::Sent;
+        return mail::Ok;
     }
     static constexpr int kGiveUpAfter = 500;
     std::deque<std::string> arrivals;
@@ -268,7 +268,7 @@ protected:
     void SetUp() override { script = &script_; }
     void TearDown() override { script = nullptr; }
     MailCode handshake() { return tls_.handshake(L"mail.example.com", Deadline::in(std::chrono::seconds(5))); }
-    std::string receive(MailCode expected = mail::Sent)
+    std::string receive(MailCode expected = mail::Ok)
     {
         std::string into;
         EXPECT_EQ(tls_.receive(into, Deadline::in(std::chrono::seconds(5))), expected);
@@ -286,7 +286,7 @@ TEST_F(SchannelStreamTest, HandshakeInAnySplitKeepsTheBytesAfterIt)
 {
     // A message in two reads, then two messages and the first record in one.
     channel_.arrivals = {"S", "1;", "CR;S2;D220 hi\r\n;D2"};
-    ASSERT_EQ(handshake(), mail::Sent) << tls_.failureDetail();
+    ASSERT_EQ(handshake(), mail::Ok) << tls_.failureDetail();
     EXPECT_EQ(channel_.sent, "C0|C1|CC|C2|");
     // Asked for a certificate, the loop offers the same input again.
     EXPECT_EQ(script_.handshakeInputs, "S/S1;/CR;S2;D220 hi\r\n;D2/CR;S2;D220 hi\r\n;D2/S2;D220 hi\r\n;D2/");
@@ -299,7 +299,7 @@ TEST_F(SchannelStreamTest, HandshakeInAnySplitKeepsTheBytesAfterIt)
 TEST_F(SchannelStreamTest, RecordsWithoutDataAndRenegotiationAreReadPast)
 {
     channel_.arrivals = {"S1;", "S2;"};
-    ASSERT_EQ(handshake(), mail::Sent);
+    ASSERT_EQ(handshake(), mail::Ok);
     channel_.arrivals = {"N;R;S3;", "D250 ok\r\n;"};
     EXPECT_EQ(receive(), "250 ok\r\n");
     EXPECT_EQ(script_.renegotiations, 1);
@@ -312,9 +312,9 @@ TEST_F(SchannelStreamTest, TheEndOfTheSessionIsADroppedConnection)
         ScriptedChannel channel;
         SchannelStream tls(channel, table_, check);
         channel.arrivals = {"S1;", "S2;", "D221 bye\r\n;" + end, "D never read;"};
-        ASSERT_EQ(tls.handshake(L"mail.example.com", Deadline::in(std::chrono::seconds(5))), mail::Sent);
+        ASSERT_EQ(tls.handshake(L"mail.example.com", Deadline::in(std::chrono::seconds(5))), mail::Ok);
         std::string into;
-        EXPECT_EQ(tls.receive(into, Deadline::in(std::chrono::seconds(5))), mail::Sent);
+        EXPECT_EQ(tls.receive(into, Deadline::in(std::chrono::seconds(5))), mail::Ok);
         EXPECT_EQ(tls.receive(into, Deadline::in(std::chrono::seconds(5))), mail::ConnectionDropped);
         EXPECT_EQ(into, "221 bye\r\n");
         EXPECT_EQ(channel.arrivals.size(), 1u);
@@ -324,9 +324,9 @@ TEST_F(SchannelStreamTest, TheEndOfTheSessionIsADroppedConnection)
 TEST_F(SchannelStreamTest, SendsRecordsOfTheContextsSizeTogether)
 {
     channel_.arrivals = {"S1;", "S2;"};
-    ASSERT_EQ(handshake(), mail::Sent);
+    ASSERT_EQ(handshake(), mail::Ok);
     channel_.sent.clear();
-    ASSERT_EQ(tls_.send("EHLO client\r\n", Deadline::in(std::chrono::seconds(5))), mail::Sent);
+    ASSERT_EQ(tls_.send("EHLO client\r\n", Deadline::in(std::chrono::seconds(5))), mail::Ok);
     EXPECT_EQ(channel_.sent, "[EHLO cli][ent\r\n]|"); // records of 8 bytes at most, in one write
 }
 
@@ -379,7 +379,7 @@ TEST_F(SchannelStreamTest, RenegotiationPassesTheChecksOfTheFirstHandshake)
         ScriptedChannel channel;
         SchannelStream tls(channel, table_, check);
         channel.arrivals = {"S1;", "S2;", "R;S3;", "D250 ok\r\n;"};
-        ASSERT_EQ(tls.handshake(L"mail.example.com", Deadline::in(std::chrono::seconds(5))), mail::Sent);
+        ASSERT_EQ(tls.handshake(L"mail.example.com", Deadline::in(std::chrono::seconds(5))), mail::Ok);
         script_.protocol = c.protocol;
         script_.certificateGood = c.certificateGood;
         std::string into;
@@ -428,9 +428,9 @@ TEST_F(SchannelStreamTest, EveryWaitEndsByItsDeadlineWhateverTheServerKeepsSendi
             got = tls.handshake(L"mail.example.com", Deadline::in(c.left));
         } else {
             channel.arrivals = {"S1;", "S2;"};
-            ASSERT_EQ(tls.handshake(L"mail.example.com", Deadline::in(std::chrono::seconds(5))), mail::Sent);
+            ASSERT_EQ(tls.handshake(L"mail.example.com", Deadline::in(std::chrono::seconds(5))), mail::Ok);
             if (c.step == ReplyToTheFinalDot) {
-                ASSERT_EQ(tls.send("\r\n.\r\n", Deadline::in(std::chrono::seconds(5))), mail::Sent);
+                ASSERT_EQ(tls.send("\r\n.\r\n", Deadline::in(std::chrono::seconds(5))), mail::Ok);
             }
             channel.forever = c.forever;
             std::string into;

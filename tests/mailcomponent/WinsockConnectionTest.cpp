@@ -29,7 +29,7 @@ TEST(WinsockConnection, BytesWaitingDoNotMakeASocketReadyPastTheDeadline)
     ASSERT_EQ(getsockname(listener.get(), reinterpret_cast<sockaddr*>(&at), &size), 0);
     WinsockConnection connection;
     ASSERT_EQ(connection.connect("127.0.0.1", std::to_string(ntohs(at.sin_port)), Deadline::in(5s), Deadline::in(5s)),
-              mail::Sent);
+              mail::Ok);
     const UniqueSocket server(accept(listener.get(), nullptr, nullptr));
     ASSERT_EQ(send(server.get(), "250 ok\r\n", 8, 0), 8);
     std::this_thread::sleep_for(50ms); // arrived on loopback
@@ -37,7 +37,7 @@ TEST(WinsockConnection, BytesWaitingDoNotMakeASocketReadyPastTheDeadline)
     EXPECT_EQ(connection.receive(into, Deadline::at(Deadline::Clock::now())), mail::NoReplyInTime);
     EXPECT_EQ(connection.send("QUIT\r\n", Deadline::at(Deadline::Clock::now())), mail::NoReplyInTime);
     EXPECT_EQ(into, "");
-    EXPECT_EQ(connection.receive(into, Deadline::in(5s)), mail::Sent);
+    EXPECT_EQ(connection.receive(into, Deadline::in(5s)), mail::Ok);
     EXPECT_EQ(into, "250 ok\r\n");
 }
 
@@ -76,7 +76,7 @@ TEST(HostResolver, OnlyAbandonedLookupsCountAgainstTheLimit)
     std::vector<std::thread> senders;
     std::atomic<int> resolved{0};
     for (long i = 0; i <= HostResolver::kMaxAbandoned; ++i)
-        senders.emplace_back([&] { resolved += resolve(10s) == mail::Sent; });
+        senders.emplace_back([&] { resolved += resolve(10s) == mail::Ok; });
     EXPECT_TRUE(within(5s, [] { return lookupsWaiting == HostResolver::kMaxAbandoned + 1; }));
     released = true;
     for (std::thread& t : senders)
@@ -92,7 +92,7 @@ TEST(HostResolver, OnlyAbandonedLookupsCountAgainstTheLimit)
     EXPECT_EQ(lookupsWaiting, HostResolver::kMaxAbandoned);
     released = true;
     EXPECT_TRUE(within(5s, [] { return lookupsWaiting == 0; }));
-    EXPECT_TRUE(within(5s, [&] { return resolve(5s) == mail::Sent; }));
+    EXPECT_TRUE(within(5s, [&] { return resolve(5s) == mail::Ok; }));
 }
 
 } // namespace
