@@ -2,8 +2,8 @@
 # The round-trip benchmark under Wine: run-round-trip-bench.sh BITS BUILD-DIR
 # [DELAY-MS [BASELINE-DLL]] (after a test run of that build, whose prefix it
 # uses). Starts a plain, an implicit-TLS and a STARTTLS mailbox, all offering
-# PIPELINING, and a delay line of DELAY-MS (25) each way before each. With
-# BASELINE-DLL (a QelSmtp.dll of an earlier commit), that one is measured
+# PIPELINING and CHUNKING, and a delay line of DELAY-MS (25) each way before
+# each. With BASELINE-DLL (a QelSmtp.dll of an earlier commit), that one is measured
 # first in the same run, then the build's own.
 set -euo pipefail
 bits=$1 build=$(readlink -f "$2") delay=${3:-25} baseline=${4:-}
@@ -12,7 +12,7 @@ prefix=$build/wineprefix
 work=$(mktemp -d)
 pids=()
 trap 'kill "${pids[@]}" 2>/dev/null; rm -rf "$work"' EXIT
-export QEL_MAILBOX_PIPELINING=1
+export QEL_MAILBOX_PIPELINING=1 QEL_MAILBOX_CHUNKING=1
 /usr/bin/python3 "$root/tests/e2e/tls_mailbox.py" certs "$work/certs"
 "$root/scripts/wine-run" "$bits" "$prefix" "$build/tests/trust_root.exe" "Z:${work//\//\\}\\certs\\ca.der"
 start() { # NAME COMMAND...: its port in $work/NAME.port

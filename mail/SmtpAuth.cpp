@@ -29,8 +29,8 @@ ServerCapabilities capabilitiesOf(const std::vector<std::string>& lines)
         std::istringstream words(text);
         std::string keyword;
         words >> keyword;
-        if (keyword == "STARTTLS" || keyword == "PIPELINING") {
-            (keyword == "STARTTLS" ? offered.startTls : offered.pipelining) = true;
+        if (keyword == "STARTTLS" || keyword == "PIPELINING" || keyword == "CHUNKING") {
+            (keyword == "STARTTLS" ? offered.startTls : keyword == "PIPELINING" ? offered.pipelining : offered.chunking) = true;
             continue;
         }
         if (keyword != "AUTH")

@@ -19,6 +19,7 @@ struct ServerCapabilities {
     bool login = false;
     bool xoauth2 = false;
     bool pipelining = false; // RFC 2920
+    bool chunking = false;   // RFC 3030: BDAT
 };
 
 // `lines`: the texts of an EHLO reply, each without its code and separator;

@@ -20,6 +20,8 @@ constexpr std::size_t kMaxReplyLines = 256;
 constexpr std::uint64_t kSlowestBytesPerSecond = 16 * 1024;
 // What the data is gathered into before it goes out.
 constexpr std::size_t kDataWrite = 64 * 1024;
+// The largest message sent behind BDAT before its MAIL and RCPT are answered.
+constexpr std::uint64_t kMostSentUnasked = 1024 * 1024;
 // QUIT's reply only tells that the server heard it: not worth a long wait.
 constexpr milliseconds kQuitWait{2000};
 // Enough of a reply to say why; a server cannot make the detail grow without end.
@@ -212,26 +214,37 @@ private:
     std::string lastReply_, detail_;
 };
 
-MailCode sendData(SmtpTransport& transport, MessageData& data, const DeliveryOptions& options)
+// The message after DATA (dot-stuffed, the final dot with the last piece)
+// or after BDAT (`counted`: as it is, exactly data.size() octets, since more
+// would be read as commands). `head` goes in the first write.
+MailCode sendMessage(SmtpTransport& transport, MessageData& data, const DeliveryOptions& options, std::string head,
+                     bool counted)
 {
     const Deadline all = Deadline::in(options.stepTimeout + milliseconds(data.size() * 1000 / kSlowestBytesPerSecond));
     DotStuffer stuffer;
-    std::string piece, stuffed;
+    std::uint64_t left = data.size();
+    std::string piece, pending = std::move(head);
     for (;;) {
         if (const MailCode status = data.next(piece); status != Ok)
             return status;
-        if (piece.empty())
-            stuffer.finish(stuffed);
-        else
-            stuffer.add(piece, stuffed);
-        // The final dot goes with the last piece: alone, it could wait a
-        // round trip for the acknowledgement of that piece (Nagle).
-        if (!piece.empty() && stuffed.size() < kDataWrite)
+        if (counted) {
+            if (piece.size() > left || (piece.empty() && left > 0))
+                return MessageNotFormed;
+            left -= piece.size();
+            pending += piece;
+        } else if (piece.empty()) {
+            stuffer.finish(pending);
+        } else {
+            stuffer.add(piece, pending);
+        }
+        // The end goes with the last piece: alone, it could wait a round
+        // trip for the acknowledgement of that piece (Nagle).
+        if (!piece.empty() && pending.size() < kDataWrite)
             continue;
-        if (const MailCode status = transport.send(stuffed, Deadline::earliest(all, Deadline::in(options.stepTimeout)));
+        if (const MailCode status = transport.send(pending, Deadline::earliest(all, Deadline::in(options.stepTimeout)));
             status != Ok)
             return status;
-        stuffed.clear();
+        pending.clear();
         if (piece.empty())
             return Ok;
     }
@@ -459,7 +472,8 @@ MailCode converse(Dialogue& dialogue, SmtpTransport& transport, const ServerAddr
 // MAIL, RCPT and DATA, then the data. Where the server pipelines, the three
 // go in one write and every reply is read in order: a refusal among them
 // ends the mail before any data, and a 354 that still came is answered by
-// closing, so the server drops the empty message.
+// closing, so the server drops the empty message. Where it also takes BDAT,
+// MAIL, RCPT, BDAT and the message go together: one round trip.
 MailCode transact(Dialogue& dialogue, SmtpTransport& transport, const std::vector<std::string>& extensions,
                   const Envelope& envelope, MessageData& data, const DeliveryOptions& options, bool resumed)
 {
@@ -472,31 +486,49 @@ MailCode transact(Dialogue& dialogue, SmtpTransport& transport, const std::vecto
             return dialogue.quit(dialogue.refuse(MessageNotFormed, "the message is larger than the server takes"));
         sizeParameter = " SIZE=" + std::to_string(data.size());
     }
-    // A kept session the server has closed, or is closing, meanwhile: nothing of the mail went out.
+    const ServerCapabilities offered = capabilitiesOf(extensions);
+    const bool pipelined = options.pipelining && offered.pipelining;
+    // The message goes before any reply is read, so only to one recipient (a
+    // refused one leaves nobody to deliver to, never part of a list) and
+    // only when it is small: beyond that its transfer outweighs the round
+    // trip saved, and a refusal would waste it.
+    const bool chunked = pipelined && offered.chunking && envelope.to.size() == 1 && data.size() <= kMostSentUnasked;
+    bool dataWent = false;
+    // A kept session the server has closed, or is closing, meanwhile. A 421
+    // to MAIL means no mail began, even with the message already sent.
     const auto closedMeanwhile = [&](MailCode status) {
-        if (resumed && (status == ConnectionDropped || dialogue.code() == 421))
+        if (resumed && (dialogue.code() == 421 || (status == ConnectionDropped && !dataWent)))
             options.session->closedBeforeData = true;
         return status;
     };
+    if (resumed && !transport.quiet())
+        return closedMeanwhile(ConnectionDropped);
     std::vector<std::string> commands{"MAIL FROM:<" + envelope.from + ">" + sizeParameter + "\r\n"};
     for (const std::string& recipient : envelope.to)
         commands.push_back("RCPT TO:<" + recipient + ">\r\n");
-    commands.push_back("DATA\r\n");
+    commands.push_back(chunked ? "BDAT " + std::to_string(data.size()) + " LAST\r\n" : "DATA\r\n");
     const auto refusalOf = [&](std::size_t i) {
         return i == 0 ? SenderRejected : i + 1 < commands.size() ? RecipientRejected : UnexpectedReply;
     };
     const auto replyTo = [&](std::size_t i, Deadline deadline) {
         return i == 0 ? dialogue.expect({250}, SenderRejected, deadline)
              : i + 1 < commands.size() ? dialogue.expect({250, 251}, RecipientRejected, deadline)
-                                       : dialogue.expect({354}, UnexpectedReply, deadline);
+             : chunked ? dialogue.expect({250}, UnexpectedReply, Deadline::in(options.finalReplyTimeout))
+                       : dialogue.expect({354}, UnexpectedReply, deadline);
     };
-    if (options.pipelining && capabilitiesOf(extensions).pipelining) {
+    if (pipelined) {
         std::string batch;
         for (const std::string& command : commands)
             batch += command;
-        const Deadline deadline = dialogue.stepDeadline();
-        if (const MailCode status = transport.send(batch, deadline); status != Ok)
+        if (chunked) {
+            // A failure inside the message leaves the connection to be closed short of its count.
+            dataWent = true;
+            if (const MailCode status = sendMessage(transport, data, options, std::move(batch), true); status != Ok)
+                return status;
+        } else if (const MailCode status = transport.send(batch, dialogue.stepDeadline()); status != Ok) {
             return closedMeanwhile(status);
+        }
+        const Deadline deadline = dialogue.stepDeadline();
         MailCode refusal = Ok;
         std::string reason;
         for (std::size_t i = 0; i < commands.size(); ++i) {
@@ -524,13 +556,15 @@ MailCode transact(Dialogue& dialogue, SmtpTransport& transport, const std::vecto
                 return dialogue.quit(i == 0 ? closedMeanwhile(status) : status);
         }
     }
-    // A failure inside the data leaves the connection to be closed without the
-    // final dot, so the server drops what it got.
-    if (const MailCode status = sendData(transport, data, options); status != Ok)
-        return status;
-    if (const MailCode status = dialogue.expect({250}, UnexpectedReply, Deadline::in(options.finalReplyTimeout));
-        status != Ok)
-        return dialogue.quit(status);
+    if (!chunked) {
+        // A failure inside the data leaves the connection to be closed without
+        // the final dot, so the server drops what it got.
+        if (const MailCode status = sendMessage(transport, data, options, {}, false); status != Ok)
+            return status;
+        if (const MailCode status = dialogue.expect({250}, UnexpectedReply, Deadline::in(options.finalReplyTimeout));
+            status != Ok)
+            return dialogue.quit(status);
+    }
     if (options.session) {
         options.session->open = true;
         options.session->extensions = extensions;

@@ -3,7 +3,8 @@
 // implicit TLS, greeting, EHLO (HELO when refused), STARTTLS and EHLO again
 // where it is required, AUTH when there is an account, MAIL FROM (with SIZE
 // when offered), RCPT TO per recipient, DATA (the three in one write where
-// PIPELINING is offered), QUIT, or the session kept open for the next mail.
+// PIPELINING is offered; BDAT and the message with them where CHUNKING is
+// too), QUIT, or the session kept open for the next mail.
 // Every step has one absolute deadline; every failure ends as the
 // code for what went wrong; no reply, however long or malformed, is read
 // beyond its bounds.
@@ -37,6 +38,9 @@ public:
     virtual MailCode startTls(Deadline) { return ConnectionDropped; }
     // Why the transport failed, in words (a TLS or certificate reason); empty when it has none.
     virtual std::string failureDetail() const { return {}; }
+    // Nothing has arrived and the peer has not closed: an idle session's
+    // server still waits for a command. Looked at without waiting.
+    virtual bool quiet() const { return true; }
     // This end of the connection as an address literal ("[192.0.2.1]",
     // "[IPv6:2001:db8::1]"): what EHLO says when the machine has no name.
     virtual std::string localAddressLiteral() const { return "[127.0.0.1]"; }
@@ -107,7 +111,8 @@ struct DeliveryOptions {
     TokenSource* tokens = nullptr;
     // Receives why a delivery failed, in words (cleared on success), when not null.
     std::string* detail = nullptr;
-    // MAIL, RCPT and DATA in one write when the server offers PIPELINING.
+    // MAIL, RCPT and DATA in one write when the server offers PIPELINING;
+    // with CHUNKING as well, MAIL, RCPT, BDAT and the message.
     bool pipelining = true;
     // When not null, the session may continue one taken open, and is left
     // open after a delivered mail instead of saying QUIT.

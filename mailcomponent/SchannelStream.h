@@ -51,6 +51,8 @@ public:
     static void releaseSharedCredentials();
 
     const std::string& failureDetail() const { return failure_; }
+    // Bytes of the peer's already read and not yet decrypted.
+    bool holdsUnread() const { return !encrypted_.empty(); }
 
 private:
     mail::MailCode acquireCredentials();

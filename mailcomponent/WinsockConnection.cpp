@@ -115,6 +115,17 @@ MailCode WinsockConnection::receive(std::string& into, Deadline deadline)
     }
 }
 
+bool WinsockConnection::quiet() const
+{
+    fd_set ready, failed;
+    FD_ZERO(&ready);
+    FD_ZERO(&failed);
+    FD_SET(socket_.get(), &ready);
+    FD_SET(socket_.get(), &failed);
+    timeval now{0, 0};
+    return select(0, &ready, nullptr, &failed, &now) == 0;
+}
+
 std::string WinsockConnection::localAddressLiteral() const
 {
     sockaddr_storage local{};

@@ -26,6 +26,8 @@ public:
     mail::MailCode send(std::string_view bytes, mail::Deadline deadline);
     mail::MailCode receive(std::string& into, mail::Deadline deadline);
     std::string localAddressLiteral() const;
+    // No bytes, close or failure waiting: looked at without waiting.
+    bool quiet() const;
     // Closes the socket and nothing else (what a DLL may do while it unloads).
     void dropSocket() { socket_.reset(); }
 

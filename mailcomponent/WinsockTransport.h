@@ -25,6 +25,7 @@ public:
     // The certificate is checked against the host as given to connect.
     mail::MailCode startTls(mail::Deadline deadline) override;
     std::string failureDetail() const override;
+    bool quiet() const override { return !(tls_ && tls_->holdsUnread()) && connection_.quiet(); }
     std::string localAddressLiteral() const override { return connection_.localAddressLiteral(); }
     // The socket closed, the TLS state left as it is: for a DLL that unloads.
     void dropSocket() { connection_.dropSocket(); }

@@ -8,7 +8,8 @@ Prints the port it listens on, then serves until killed or N seconds pass
 MODE: accept (default, a real SMTP server), reject-sender, reject-recipient,
 silent (accepts connections and never speaks), drop-in-data (closes the
 connection once the message data starts). With QEL_MAILBOX_PIPELINING=1 in
-the environment, EHLO offers PIPELINING (aiosmtpd reads commands in order).
+the environment, EHLO offers PIPELINING (aiosmtpd reads commands in order);
+with QEL_MAILBOX_CHUNKING=1, CHUNKING (BDAT, which aiosmtpd lacks: added here).
 """
 import argparse
 import asyncio
@@ -18,6 +19,7 @@ import threading
 import time
 
 from aiosmtpd.controller import Controller
+from aiosmtpd.smtp import MISSING, SMTP
 
 
 def free_port():
@@ -38,15 +40,44 @@ def announce_and_serve(port, seconds, *stops):
             stop()
 
 
+class ChunkingSMTP(SMTP):
+    """BDAT (RFC 3030): a chunk is read whole whatever the state, then answered."""
+
+    async def smtp_BDAT(self, arg):
+        words = (arg or "").split()
+        if not 1 <= len(words) <= 2 or not words[0].isdigit() or words[1:] not in ([], ["LAST"]):
+            await self.push("501 Syntax: BDAT size [LAST]")
+            return
+        chunk = await self._reader.readexactly(int(words[0]))
+        if await self.check_helo_needed() or await self.check_auth_needed("BDAT"):
+            return
+        if not self.envelope.rcpt_tos:
+            await self.push("503 5.5.1 No valid recipients")
+            return
+        self.envelope.original_content = (self.envelope.original_content or b"") + chunk
+        if len(words) == 1:
+            await self.push("250 %d octets received" % len(chunk))
+            return
+        self.envelope.content = self.envelope.original_content
+        status = await self._call_handler_hook("DATA")
+        self._set_post_data_state()
+        await self.push("250 OK" if status is MISSING else status)
+
+
+class ChunkingController(Controller):
+    def factory(self):
+        return ChunkingSMTP(self.handler, **self.SMTP_kwargs)
+
+
 class Mailbox:
     def __init__(self, outdir, mode):
         self.outdir, self.mode, self.count = outdir, mode, 0
-        self.pipelining = os.environ.get("QEL_MAILBOX_PIPELINING") == "1"
+        self.offered = [name for name in ("PIPELINING", "CHUNKING") if os.environ.get("QEL_MAILBOX_" + name) == "1"]
 
     async def handle_EHLO(self, server, session, envelope, hostname, responses):
         session.host_name = hostname
-        if self.pipelining:
-            responses.insert(len(responses) - 1, "250-PIPELINING")
+        for name in self.offered:
+            responses.insert(len(responses) - 1, "250-" + name)
         return responses
 
     async def handle_MAIL(self, server, session, envelope, address, options):
@@ -119,7 +150,7 @@ def main():
         thread.start()
         controller = None
     else:
-        controller = Controller(Mailbox(args.outdir, args.mode), hostname="127.0.0.1", port=port)
+        controller = ChunkingController(Mailbox(args.outdir, args.mode), hostname="127.0.0.1", port=port)
         controller.start()
     announce_and_serve(port, args.seconds, stop.set, *([controller.stop] if controller else []))
 

@@ -2,9 +2,9 @@
 # TLS and authentication end to end, under Wine: run-tls-e2e.sh BITS PREFIX BUILD-DIR
 # A throwaway CA, trusted in this test prefix only, signs the servers'
 # certificates. Through the Renderer, with only its own members set, the
-# sample submits on localhost:587 (STARTTLS, AUTH PLAIN) and localhost:465
-# (implicit TLS, AUTH LOGIN) with the account from the Credential Manager;
-# the mail is checked field by field. Then each refusal, with its code, its
+# sample submits on localhost:587 (STARTTLS, AUTH PLAIN, BDAT) and
+# localhost:465 (implicit TLS, AUTH LOGIN, DATA) with the account from the
+# Credential Manager; the mail is checked field by field. Then each refusal, with its code, its
 # detail, and the server's command log showing nothing past the point named.
 set -u
 source "$(dirname "$(readlink -f "$0")")/prelude.sh"
@@ -33,7 +33,8 @@ make_jpeg "$picture" 5000
 answer=$(run cscript //nologo "$(windows_path "$here/tls_faults.vbs")" properties | tr -d '\r')
 [ "$answer" = "properties ok" ] || fail "the account members: $answer"
 
-start submission 587
+# Submission as the big services offer it, pipelined and chunked; 465 takes DATA.
+QEL_MAILBOX_PIPELINING=1 QEL_MAILBOX_CHUNKING=1 start submission 587
 start implicit-login 465
 
 # The administrator's step, once per server: piped in, and as an argument.
@@ -52,6 +53,7 @@ submit() {
     echo "$server: delivered and checked; $(verbs "$work/$mode/commands.log"); $(cat "$work/$mode/tls" 2>/dev/null)"
 }
 submit localhost:587 submission PLAIN
+grep -qE '^BDAT [0-9]+ LAST$' "$work/submission/commands.log" || fail "localhost:587: the mail did not go by BDAT"
 submit localhost:465 implicit-login LOGIN
 run "$build/mailcomponent/qel-smtp-credential.exe" remove localhost:587 >/dev/null || fail "removing the credential"
 run "$build/mailcomponent/qel-smtp-credential.exe" show localhost:587 >/dev/null 2>&1 && fail "the credential is still there"

@@ -24,11 +24,10 @@ import os
 import ssl
 import sys
 
-from aiosmtpd.controller import Controller
-from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword
+from aiosmtpd.smtp import AuthResult, LoginPassword
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from mailbox import Mailbox, announce_and_serve, free_port  # noqa: E402
+from mailbox import ChunkingController, ChunkingSMTP, Mailbox, announce_and_serve, free_port  # noqa: E402
 
 USER, PASSWORD = b"dispatch", b"correct horse"
 
@@ -115,7 +114,7 @@ class CommandLog(logging.Handler):
             self.file.write(record.args[1].decode("ascii", "replace") + "\n")
 
 
-class ForgingSMTP(SMTP):
+class ForgingSMTP(ChunkingSMTP):
     """Sends a forged reply in the same write as its '220' to STARTTLS."""
 
     async def push(self, status):
@@ -124,13 +123,13 @@ class ForgingSMTP(SMTP):
         await super().push(status)
 
 
-class Service(Controller):
+class Service(ChunkingController):
     def __init__(self, forging, **kwargs):
         self.forging = forging
         super().__init__(**kwargs)
 
     def factory(self):
-        return (ForgingSMTP if self.forging else SMTP)(self.handler, **self.SMTP_kwargs)
+        return ForgingSMTP(self.handler, **self.SMTP_kwargs) if self.forging else super().factory()
 
 
 class TlsMailbox(Mailbox):

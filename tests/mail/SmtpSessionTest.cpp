@@ -52,7 +52,9 @@ public:
         return tlsResult;
     }
     std::string failureDetail() const override { return tlsDetail; }
+    bool quiet() const override { return quietLine; }
     MailCode connectResult = Ok;
+    bool quietLine = true;
     MailCode tlsResult = Ok;
     std::string tlsDetail;
     bool trickle = false;
@@ -91,11 +93,12 @@ DeliveryOptions clientOptions()
     return options;
 }
 
-MailCode run(ScriptedServer& server, MessageData& data, const DeliveryOptions& options = clientOptions())
+MailCode run(ScriptedServer& server, MessageData& data, const DeliveryOptions& options = clientOptions(),
+             const Envelope& envelope = kEnvelope)
 {
     ServerAddress address;
     parseServer(u"mail.example.com:2525", address);
-    return deliver(server, address, kEnvelope, data, options);
+    return deliver(server, address, envelope, data, options);
 }
 
 MailCode run(ScriptedServer& server)
@@ -232,9 +235,10 @@ TEST(SmtpSessionTest, OneDeadlinePerReplyTheFinalOneLonger)
     }
 }
 
-// PIPELINING and a session kept for the next mail: what goes out, in which
-// writes, and what the caller learns. "|" separates writes; a resumed
-// session starts at MAIL with the extensions of its EHLO.
+// PIPELINING, CHUNKING and a session kept for the next mail: what goes
+// out, in which writes, and what the caller learns. "|" separates writes; a
+// resumed session starts at MAIL with the extensions of its EHLO. Where
+// CHUNKING is offered the message is ".body\r\n", which BDAT sends as it is.
 TEST(SmtpSessionTest, PipelinedAndKeptSessions)
 {
     struct Case {
@@ -247,6 +251,9 @@ TEST(SmtpSessionTest, PipelinedAndKeptSessions)
         bool leftOpen;
         bool closedBeforeData = false;
         bool pipelining = true;
+        bool chunking = false;
+        std::size_t recipients = 2;
+        bool quiet = true;
     };
     const std::string envelope = "MAIL FROM:<me@example.com> SIZE=6\r\nRCPT TO:<gateway@example.com>\r\n"
                                  "RCPT TO:<copy@example.com>\r\nDATA\r\n";
@@ -254,6 +261,7 @@ TEST(SmtpSessionTest, PipelinedAndKeptSessions)
                                  "RCPT TO:<copy@example.com>\r\n|DATA\r\n";
     const std::string hello = "220 hi\r\n";
     const std::string pipelining = "250-hi\r\n250-PIPELINING\r\n250 SIZE\r\n";
+    const std::string chunk = "MAIL FROM:<me@example.com> SIZE=7\r\nRCPT TO:<gateway@example.com>\r\nBDAT 7 LAST\r\n.body\r\n";
     const std::vector<Case> cases{
         {"offered: one write, replies in order", true, false,
          {hello, pipelining, "250 ok\r\n250 ok\r\n", "250 ok\r\n354 go\r\n", "250 queued\r\n"}, Ok,
@@ -282,6 +290,20 @@ TEST(SmtpSessionTest, PipelinedAndKeptSessions)
          {"250 ok\r\n550 no such user\r\n250 ok\r\n354 go\r\n"}, RecipientRejected, envelope, false},
         {"resumed, dropped after the final dot: nothing to resend", true, true,
          {"250 ok\r\n250 ok\r\n250 ok\r\n354 go\r\n", ""}, ConnectionDropped, envelope + "|body\r\n.\r\n", false},
+        {"CHUNKING: the mail in one write", true, false,
+         {hello, "250-hi\r\n250-PIPELINING\r\n250-CHUNKING\r\n250 SIZE\r\n", "250 ok\r\n250 ok\r\n250 queued\r\n", "221 bye\r\n"},
+         Ok, "EHLO client\r\n|" + chunk + "|QUIT\r\n", false, false, true, true, 1},
+        {"CHUNKING, two recipients: DATA", true, true, {"250 ok\r\n250 ok\r\n250 ok\r\n354 go\r\n", "250 queued\r\n"}, Ok,
+         "MAIL FROM:<me@example.com> SIZE=7\r\nRCPT TO:<gateway@example.com>\r\nRCPT TO:<copy@example.com>\r\nDATA\r\n"
+         "|..body\r\n.\r\n",
+         true, false, true, true},
+        {"CHUNKING, a refused recipient", true, true, {"250 ok\r\n550 no such user\r\n554 no valid recipients\r\n", "221 bye\r\n"},
+         RecipientRejected, chunk + "|QUIT\r\n", false, false, true, true, 1},
+        {"CHUNKING, 421 to MAIL: no mail began", true, true, {"421 idle too long\r\n", ""}, SenderRejected, chunk, false, true,
+         true, true, 1},
+        {"CHUNKING, dropped unanswered: the message went, not again", true, true, {""}, ConnectionDropped, chunk, false, false,
+         true, true, 1},
+        {"resumed, the server spoke or closed while idle", true, true, {}, ConnectionDropped, "", false, true, true, true, 1, false},
     };
     for (const Case& c : cases) {
         ScriptedServer server(c.replies);
@@ -290,14 +312,19 @@ TEST(SmtpSessionTest, PipelinedAndKeptSessions)
         session.extensions = {"hi", "SIZE"};
         if (c.offered)
             session.extensions.push_back("PIPELINING");
+        if (c.chunking)
+            session.extensions.push_back("CHUNKING");
+        server.quietLine = c.quiet;
+        Envelope envelope = kEnvelope;
+        envelope.to.resize(c.recipients);
         DeliveryOptions options = clientOptions();
         options.pipelining = c.pipelining;
         const bool keep = c.resumed || c.leftOpen;
         options.session = keep ? &session : nullptr;
         std::string detail;
         options.detail = &detail;
-        TextData data("body\r\n");
-        EXPECT_EQ(run(server, data, options), c.expected) << c.name;
+        TextData data(c.chunking ? ".body\r\n" : "body\r\n");
+        EXPECT_EQ(run(server, data, options, envelope), c.expected) << c.name;
         std::string writes;
         for (const std::string& w : server.writes)
             writes += (writes.empty() ? "" : "|") + w;
