@@ -242,6 +242,19 @@ TEST(MailComponentTest, ApartmentsSendingAtOnceEachHaveASession)
     EXPECT_EQ(sendTo(server.address()), 0);
     EXPECT_EQ(server.connections, 2);
     EXPECT_EQ(server.messages, 3);
+
+    // Many apartments sending over and over through the pool: none fails, each mail arrives once.
+    std::atomic<int> failed{0};
+    std::vector<std::thread> apartments;
+    for (int a = 0; a < 6; ++a)
+        apartments.emplace_back([&] {
+            for (int i = 0; i < 5; ++i)
+                failed += sendTo(server.address()) != 0;
+        });
+    for (std::thread& apartment : apartments)
+        apartment.join();
+    EXPECT_EQ(failed, 0);
+    EXPECT_EQ(server.messages, 33);
 }
 
 } // namespace
