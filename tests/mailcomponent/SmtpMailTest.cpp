@@ -82,7 +82,6 @@ TEST(SmtpMail, SendsTheAccountItChoseAndAnswersWithWhatWentWrong)
 {
     const std::deque<std::string> accepting{"220 hi\r\n", "250-hello\r\n250 AUTH PLAIN XOAUTH2\r\n", "235 ok\r\n",
                                             "250 ok\r\n", "250 ok\r\n", "354 go\r\n", "250 queued\r\n"};
-    const std::string storedPassword = "pw-stored";
     const std::string oauthAccount = R"({"grant":"client_credentials","client_id":"c1","client_secret":"s1",)"
                                       R"("token_endpoint":"https://login.example.com/token","scope":"smtp"})";
     struct Case {
@@ -113,7 +112,7 @@ TEST(SmtpMail, SendsTheAccountItChoseAndAnswersWithWhatWentWrong)
     for (const Case& c : cases) {
         ScriptedPlatform platform(c.replies);
         if (c.passwordStored)
-            platform.stored[kTarget] = {"stored@example.com", storedPassword};
+            platform.stored[kTarget] = {"stored@example.com", "pw-stored"};
         if (c.oauthStored)
             platform.stored[kTarget + u"/oauth"] = {"box@example.com", oauthAccount};
         Microsoft::WRL::ComPtr<SmtpMail> mail;
