@@ -10,11 +10,9 @@
 //       [--device-endpoint URL | --authorize-endpoint URL] [--scope SCOPE] [--tenant T] [--no-browser] [--wait SECONDS]
 //   qel-smtp-credential show SERVER     (never a password, secret or token)
 //   qel-smtp-credential remove SERVER   (the password and the OAuth account alike)
-#include <winsock2.h>
-#include <ws2tcpip.h>
+#include "mailcomponent/BCryptHandles.h" // Winsock before <windows.h>
+#include "mailcomponent/UniqueSocket.h"
 
-#include <windows.h>
-#include <bcrypt.h>
 #include <shellapi.h>
 #include <wincred.h>
 
@@ -43,10 +41,15 @@
 namespace mail = qel::mail;
 using mail::SecretText;
 using mail::wipe;
+using qel::mailcomponent::AlgorithmProvider;
+using qel::mailcomponent::HashHandle;
 using qel::mailcomponent::kOAuthAccountSuffix;
 using qel::mailcomponent::kRefreshTokenSuffix;
+using qel::mailcomponent::startWinsock;
+using qel::mailcomponent::UniqueSocket;
 using qel::mailcomponent::WindowsCredentials;
 using qel::mailcomponent::WinHttpPoster;
+using qel::mailcomponent::WinsockUse;
 
 namespace {
 
@@ -134,15 +137,15 @@ std::string randomText(std::size_t bytes)
 
 std::string sha256(std::string_view text)
 {
-    BCRYPT_ALG_HANDLE algorithm = nullptr;
-    BCRYPT_HASH_HANDLE hash = nullptr;
+    BCRYPT_ALG_HANDLE opened = nullptr;
+    BCryptOpenAlgorithmProvider(&opened, BCRYPT_SHA256_ALGORITHM, nullptr, 0);
+    const AlgorithmProvider algorithm(opened);
+    BCRYPT_HASH_HANDLE created = nullptr;
+    BCryptCreateHash(algorithm.get(), &created, nullptr, 0, nullptr, 0, 0);
+    const HashHandle hash(created);
     std::string digest(32, '\0');
-    BCryptOpenAlgorithmProvider(&algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0);
-    BCryptCreateHash(algorithm, &hash, nullptr, 0, nullptr, 0, 0);
-    BCryptHashData(hash, reinterpret_cast<PUCHAR>(const_cast<char*>(text.data())), static_cast<ULONG>(text.size()), 0);
-    BCryptFinishHash(hash, reinterpret_cast<PUCHAR>(digest.data()), 32, 0);
-    BCryptDestroyHash(hash);
-    BCryptCloseAlgorithmProvider(algorithm, 0);
+    BCryptHashData(hash.get(), reinterpret_cast<PUCHAR>(const_cast<char*>(text.data())), static_cast<ULONG>(text.size()), 0);
+    BCryptFinishHash(hash.get(), reinterpret_cast<PUCHAR>(digest.data()), 32, 0);
     return digest;
 }
 
@@ -270,27 +273,15 @@ class LoopbackListener {
 public:
     LoopbackListener()
     {
-        WSADATA data;
-        started_ = WSAStartup(MAKEWORD(2, 2), &data) == 0;
-        socket_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         int size = sizeof address;
-        if (socket_ == INVALID_SOCKET || bind(socket_, reinterpret_cast<sockaddr*>(&address), size) != 0
-            || listen(socket_, 4) != 0 || getsockname(socket_, reinterpret_cast<sockaddr*>(&address), &size) != 0)
+        if (!socket_.valid() || bind(socket_.get(), reinterpret_cast<sockaddr*>(&address), size) != 0
+            || listen(socket_.get(), 4) != 0 || getsockname(socket_.get(), reinterpret_cast<sockaddr*>(&address), &size) != 0)
             return;
         port_ = ntohs(address.sin_port);
     }
-    ~LoopbackListener()
-    {
-        if (socket_ != INVALID_SOCKET)
-            closesocket(socket_);
-        if (started_)
-            WSACleanup();
-    }
-    LoopbackListener(const LoopbackListener&) = delete;
-    LoopbackListener& operator=(const LoopbackListener&) = delete;
     int port() const { return port_; }
 
     // The request line of the next browser request, answered with `page`
@@ -298,16 +289,16 @@ public:
     bool next(mail::Deadline deadline, std::string& target)
     {
         for (;;) {
-            if (!readable(socket_, deadline))
+            if (!readable(socket_.get(), deadline))
                 return false;
-            const SOCKET client = accept(socket_, nullptr, nullptr);
-            if (client == INVALID_SOCKET)
+            const UniqueSocket client(accept(socket_.get(), nullptr, nullptr));
+            if (!client.valid())
                 continue;
             std::string request;
             const mail::Deadline reading = mail::Deadline::earliest(deadline, mail::Deadline::in(std::chrono::seconds(10)));
             char piece[1024];
-            while (request.find("\r\n\r\n") == std::string::npos && request.size() < 8192 && readable(client, reading)) {
-                const int got = recv(client, piece, sizeof piece, 0);
+            while (request.find("\r\n\r\n") == std::string::npos && request.size() < 8192 && readable(client.get(), reading)) {
+                const int got = recv(client.get(), piece, sizeof piece, 0);
                 if (got <= 0)
                     break;
                 request.append(piece, static_cast<std::size_t>(got));
@@ -318,9 +309,8 @@ public:
             const char* reply = answered ? "HTTP/1.1 200 OK\r\nContent-Type: text/plain; charset=utf-8\r\nConnection: close\r\n\r\n"
                                            "qel-smtp-credential has the answer; this window may be closed.\r\n"
                                          : "HTTP/1.1 404 Not Found\r\nConnection: close\r\nContent-Length: 0\r\n\r\n";
-            send(client, reply, static_cast<int>(std::strlen(reply)), 0);
+            send(client.get(), reply, static_cast<int>(std::strlen(reply)), 0);
             wipe(request.data(), request.size());
-            closesocket(client);
             if (answered)
                 return true;
         }
@@ -337,8 +327,8 @@ private:
         return ms > 0 && select(0, &set, nullptr, nullptr, &wait) == 1;
     }
 
-    bool started_ = false;
-    SOCKET socket_ = INVALID_SOCKET;
+    WinsockUse winsock_ = startWinsock(); // first in, last out
+    UniqueSocket socket_{socket(AF_INET, SOCK_STREAM, IPPROTO_TCP)};
     int port_ = 0;
 };
 

@@ -34,8 +34,13 @@ struct Lookup {
     UniqueAddressInfo result;
     int status = -1;
     LONG state = Running;
-    LONG references = 2;
+    LONG references = 1;
 
+    Lookup* share()
+    {
+        InterlockedIncrement(&references);
+        return this;
+    }
     void release()
     {
         if (InterlockedDecrement(&references) == 0)
@@ -43,22 +48,26 @@ struct Lookup {
     }
 };
 
+struct LookupReferenceTraits : SentinelTraits<Lookup*, nullptr> {
+    static void close(Lookup* lookup) { lookup->release(); }
+};
+using LookupReference = UniqueHandle<LookupReferenceTraits>;
+
 DWORD WINAPI runLookup(void* argument)
 {
-    auto* lookup = static_cast<Lookup*>(argument);
-    {
-        const WinsockUse winsock = startWinsock();
-        if (winsock.valid()) {
-            const addrinfo hints = hintsFor(0);
-            addrinfo* result = nullptr;
-            lookup->status = lookup->lookUp(lookup->host.c_str(), lookup->port.c_str(), &hints, &result);
-            lookup->result.reset(result);
-        }
-        if (InterlockedCompareExchange(&lookup->state, Finished, Running) == Abandoned)
-            InterlockedDecrement(&lookupsAbandoned);
-        SetEvent(lookup->done.get());
-        lookup->release(); // frees the result too when the caller has gone, before WSACleanup
+    const WinsockUse winsock = startWinsock();
+    // After winsock: when the caller has gone, the result is freed before WSACleanup.
+    const LookupReference held(static_cast<Lookup*>(argument));
+    Lookup& lookup = *held.get();
+    if (winsock.valid()) {
+        const addrinfo hints = hintsFor(0);
+        addrinfo* result = nullptr;
+        lookup.status = lookup.lookUp(lookup.host.c_str(), lookup.port.c_str(), &hints, &result);
+        lookup.result.reset(result);
     }
+    if (InterlockedCompareExchange(&lookup.state, Finished, Running) == Abandoned)
+        InterlockedDecrement(&lookupsAbandoned);
+    SetEvent(lookup.done.get());
     return 0;
 }
 
@@ -87,38 +96,36 @@ mail::MailCode HostResolver::resolve(const std::string& host, const std::string&
     // Only lookups that still hang count: healthy ones running side by side do not.
     if (InterlockedCompareExchange(&lookupsAbandoned, 0, 0) >= kMaxAbandoned)
         return mail::ResolveTimedOut;
-    auto* lookup = new Lookup(host, port, lookUp);
+    const LookupReference held(new Lookup(host, port, lookUp));
+    Lookup& lookup = *held.get();
     HMODULE module = nullptr;
     // The thread holds this DLL, so its code stays mapped even after the host releases us.
-    if (!lookup->done.valid()
-        || !GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&lookUpAndUnload), &module)) {
-        delete lookup;
+    if (!lookup.done.valid()
+        || !GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&lookUpAndUnload), &module))
         return mail::ThreadNotCreated;
-    }
     ModuleReference self(module);
+    LookupReference forThread(lookup.share());
     const UniqueKernelHandle thread(
-        CreateThread(nullptr, 64 * 1024, lookUpAndUnload, lookup, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr));
-    if (!thread.valid()) {
-        delete lookup;
+        CreateThread(nullptr, 64 * 1024, lookUpAndUnload, forThread.get(), STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr));
+    if (!thread.valid())
         return mail::ThreadNotCreated;
-    }
-    self.release(); // the thread's now
+    self.release(); // both the thread's now
+    forThread.release();
     const auto waitMs = std::min<long long>(deadline.remaining().count(), INFINITE - 1);
-    bool finished = WaitForSingleObject(lookup->done.get(), static_cast<DWORD>(waitMs)) == WAIT_OBJECT_0;
+    bool finished = WaitForSingleObject(lookup.done.get(), static_cast<DWORD>(waitMs)) == WAIT_OBJECT_0;
     if (!finished) {
         InterlockedIncrement(&lookupsAbandoned);
-        if (InterlockedCompareExchange(&lookup->state, Abandoned, Running) == Finished) {
+        if (InterlockedCompareExchange(&lookup.state, Abandoned, Running) == Finished) {
             InterlockedDecrement(&lookupsAbandoned); // it ended just now after all
             finished = true;
         }
     }
     mail::MailCode code = mail::ResolveTimedOut;
     if (finished) {
-        code = lookup->status == 0 && lookup->result.valid() ? mail::Ok : mail::HostNotResolved;
+        code = lookup.status == 0 && lookup.result.valid() ? mail::Ok : mail::HostNotResolved;
         if (code == mail::Ok)
-            out = AddressList(lookup->result.release());
+            out = AddressList(lookup.result.release());
     }
-    lookup->release();
     return code;
 }
 

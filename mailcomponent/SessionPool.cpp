@@ -1,11 +1,11 @@
-// Winsock must come before <windows.h>.
 #include "mailcomponent/SessionPool.h"
 
-#include <bcrypt.h>
+#include "mailcomponent/BCryptHandles.h" // Winsock before <windows.h>
 
 #include <algorithm>
 
 #include "automation/ComModule.h"
+#include "mailcomponent/SchannelStream.h"
 
 namespace qel::mailcomponent {
 
@@ -32,14 +32,13 @@ std::string saltedHash(std::string_view secret)
         return algorithm;
     }();
     unsigned char digest[32] = {};
-    BCRYPT_HASH_HANDLE hash = nullptr;
-    if (!sha256 || BCryptCreateHash(sha256, &hash, nullptr, 0, nullptr, 0, 0) != 0)
+    BCRYPT_HASH_HANDLE created = nullptr;
+    if (!sha256 || BCryptCreateHash(sha256, &created, nullptr, 0, nullptr, 0, 0) != 0)
         return {}; // an empty hash matches no other: nothing is shared by mistake
-    BCryptHashData(hash, reinterpret_cast<PUCHAR>(const_cast<char*>(salt.data())), static_cast<ULONG>(salt.size()), 0);
-    BCryptHashData(hash, reinterpret_cast<PUCHAR>(const_cast<char*>(secret.data())), static_cast<ULONG>(secret.size()), 0);
-    const bool done = BCryptFinishHash(hash, digest, sizeof digest, 0) == 0;
-    BCryptDestroyHash(hash);
-    if (!done)
+    const HashHandle hash(created);
+    BCryptHashData(hash.get(), reinterpret_cast<PUCHAR>(const_cast<char*>(salt.data())), static_cast<ULONG>(salt.size()), 0);
+    BCryptHashData(hash.get(), reinterpret_cast<PUCHAR>(const_cast<char*>(secret.data())), static_cast<ULONG>(secret.size()), 0);
+    if (BCryptFinishHash(hash.get(), digest, sizeof digest, 0) != 0)
         return {};
     static const char hex[] = "0123456789abcdef";
     std::string text;

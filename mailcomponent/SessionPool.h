@@ -3,8 +3,6 @@
 // process to the same server, as the same account, starts at MAIL. The only
 // state the component keeps between sends (besides OAuth tokens): one lock,
 // held only to move a session in or out; every QUIT and close is outside it.
-#include "mailcomponent/WinsockTransport.h" // Winsock before <windows.h>
-
 #include <chrono>
 #include <memory>
 #include <mutex>
@@ -12,12 +10,13 @@
 #include <vector>
 
 #include "mail/SmtpSession.h"
+#include "mailcomponent/PooledTransport.h"
 
 namespace qel::mailcomponent {
 
 struct KeptSession {
     std::string key;
-    std::unique_ptr<WinsockTransport> transport;
+    std::unique_ptr<PooledTransport> transport;
     mail::SessionState state;
     std::chrono::steady_clock::time_point idleUntil;
 };

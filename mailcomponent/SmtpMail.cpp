@@ -1,5 +1,5 @@
 // Winsock must come before <windows.h>.
-#include "mailcomponent/WinsockTransport.h"
+#include "mailcomponent/UniqueHandle.h"
 
 #include "mailcomponent/SmtpMail.h"
 
@@ -18,7 +18,6 @@
 #include "mailcomponent/FileByteSource.h"
 #include "mailcomponent/SessionPool.h"
 #include "mailcomponent/SecretUtf8.h"
-#include "mailcomponent/WinHttpPoster.h"
 #include "mailcomponent/WindowsCredentials.h"
 
 namespace qel::mailcomponent {
@@ -272,9 +271,7 @@ HRESULT SmtpMail::Send(VARIANT* result)
         for (const mail::MailAddress& recipient : message.to)
             envelope.to.push_back(ascii(recipient.address));
         mail::Credentials credentials;
-        WindowsCredentials store;
         mail::OAuthAccount oauth;
-        WinHttpPoster https;
         std::optional<mail::OAuthTokens> tokens;
         std::string mailbox;
         mail::SecretText identity; // what the key hashes: the secret, or the stored OAuth account
@@ -290,7 +287,7 @@ HRESULT SmtpMail::Send(VARIANT* result)
                 errorDetail_ = "AccessToken needs UserName, the mailbox the token is for";
                 return answer(mail::AuthenticationFailed, result);
             }
-        } else if (mail::SecretText storedUser, blob; store.read(target + kOAuthAccountSuffix, storedUser, blob)) {
+        } else if (mail::SecretText storedUser, blob; platform_.secrets().read(target + kOAuthAccountSuffix, storedUser, blob)) {
             std::string missing;
             if (mail::readStoredForm(blob.view(), oauth, errorDetail_) != mail::Ok)
                 return answer(mail::AuthProtocolError, result);
@@ -302,10 +299,11 @@ HRESULT SmtpMail::Send(VARIANT* result)
             identity.append(blob.view());
             credentials.user.append(mailbox);
             credentials.accessToken = true;
-            tokens.emplace(oauth, mailbox, target + kRefreshTokenSuffix, https, store, mail::TokenCache::process());
+            tokens.emplace(oauth, mailbox, target + kRefreshTokenSuffix, platform_.https(), platform_.secrets(),
+                           mail::TokenCache::process());
             options.tokens = &*tokens;
         } else {
-            store.read(target, credentials);
+            platform_.passwords().read(target, credentials);
             identity.append(credentials.password.view());
         }
         options.credentials = &credentials;
@@ -326,11 +324,11 @@ mail::MailCode SmtpMail::deliverKept(const mail::ServerAddress& server, const ma
                                                     : std::string();
     std::unique_ptr<KeptSession> session = key.empty() ? nullptr : pool.take(key);
     if (!session)
-        session.reset(new KeptSession{key, std::make_unique<WinsockTransport>(), {}, {}});
+        session.reset(new KeptSession{key, platform_.newConnection(), {}, {}});
     options.session = key.empty() ? nullptr : &session->state;
     mail::MailCode code = mail::deliver(*session->transport, server, envelope, data, options);
     if (session->state.closedBeforeData) {
-        session->transport = std::make_unique<WinsockTransport>();
+        session->transport = platform_.newConnection();
         session->state = {};
         code = mail::deliver(*session->transport, server, envelope, data, options);
     }

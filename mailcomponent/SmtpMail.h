@@ -13,12 +13,15 @@
 #include "mail/OAuthTokens.h"
 #include "mail/SecretText.h"
 #include "mail/SmtpSession.h"
+#include "mailcomponent/SendPlatform.h"
 
 namespace qel::mailcomponent {
 
 class SmtpMail final : public automation::DispatchObject<_SmtpMail, &IID__SmtpMail> {
 public:
     static constexpr const wchar_t* kSource = L"EasyMail.SMTP";
+
+    explicit SmtpMail(SendPlatform& platform = SendPlatform::windows()) : platform_(platform) {}
 
     STDMETHODIMP Reset() override;
 #define QEL_MAIL_PROPERTY(Name, field)                                                                        \
@@ -61,6 +64,7 @@ private:
     // mostly this end that ends an idle session, with QUIT.
     static constexpr int kSessionIdleSeconds = 30;
 
+    SendPlatform& platform_;
     automation::Variant bodyFormat_, mailServer_, subject_, bodyText_, from_, fromAddr_, domain_, userName_;
     mail::SecretText password_, accessToken_; // UTF-8
     std::string errorDetail_;   // UTF-8

@@ -1,10 +1,8 @@
 #include "mailcomponent/WinHttpPoster.h"
 
-#include <winsock2.h>
-#include <windows.h>
-#include <winhttp.h>
+#include "mailcomponent/UniqueHandle.h" // Winsock before <windows.h>
 
-#include <memory>
+#include <winhttp.h>
 
 #include "common/Utf8.h"
 
@@ -14,10 +12,10 @@ namespace {
 
 using mail::MailCode;
 
-struct InternetRelease {
-    void operator()(void* handle) const { WinHttpCloseHandle(handle); }
+struct InternetTraits : SentinelTraits<HINTERNET, nullptr> {
+    static void close(HINTERNET h) { WinHttpCloseHandle(h); }
 };
-using InternetHandle = std::unique_ptr<void, InternetRelease>;
+using InternetHandle = UniqueHandle<InternetTraits>;
 
 // An answer larger than this is no token response.
 constexpr std::size_t kMaxBody = 64 * 1024;
@@ -85,15 +83,15 @@ MailCode WinHttpPoster::post(const std::string& url, std::string_view form, mail
 
     const InternetHandle session(WinHttpOpen(L"QelSmtp", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
                                              WINHTTP_NO_PROXY_BYPASS, 0));
-    if (!session)
+    if (!session.valid())
         return failure(GetLastError(), false, detail);
     bound(session.get(), deadline);
     const InternetHandle connection(WinHttpConnect(session.get(), host.c_str(), parts.nPort, 0));
-    const InternetHandle request(connection ? WinHttpOpenRequest(connection.get(), L"POST", path.c_str(), nullptr,
+    const InternetHandle request(connection.valid() ? WinHttpOpenRequest(connection.get(), L"POST", path.c_str(), nullptr,
                                                                  WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
                                                                  WINHTTP_FLAG_SECURE)
                                             : nullptr);
-    if (!request)
+    if (!request.valid())
         return failure(GetLastError(), false, detail);
     DWORD disabled = WINHTTP_DISABLE_REDIRECTS | WINHTTP_DISABLE_COOKIES;
     WinHttpSetOption(request.get(), WINHTTP_OPTION_DISABLE_FEATURE, &disabled, sizeof disabled);

@@ -1,9 +1,8 @@
 #include "mailcomponent/WindowsCredentials.h"
 
-#include <windows.h>
-#include <wincred.h>
+#include "mailcomponent/UniqueHandle.h" // Winsock before <windows.h>
 
-#include <memory>
+#include <wincred.h>
 
 #include "common/Utf8.h"
 #include "mailcomponent/SecretUtf8.h"
@@ -19,13 +18,27 @@ void wipeBlob(const CREDENTIALW& credential)
         mail::wipe(credential.CredentialBlob, credential.CredentialBlobSize);
 }
 
-struct CredentialRelease {
-    void operator()(CREDENTIALW* credential) const
+// One credential as CredReadW hands it out.
+struct StoredCredentialTraits : SentinelTraits<CREDENTIALW*, nullptr> {
+    static void close(CREDENTIALW* credential)
     {
         wipeBlob(*credential);
         CredFree(credential);
     }
 };
+using StoredCredential = UniqueHandle<StoredCredentialTraits>;
+
+// A listing as CredEnumerateW hands it out: every blob in it is wiped too.
+struct CredentialListTraits : SentinelTraits<CREDENTIALW**, nullptr> {
+    DWORD count = 0;
+    void close(CREDENTIALW** list) const
+    {
+        for (DWORD i = 0; i < count; ++i)
+            wipeBlob(*list[i]);
+        CredFree(list);
+    }
+};
+using CredentialList = UniqueHandle<CredentialListTraits>;
 
 // Wine's CredReadW keeps a registry handle open each time it finds nothing,
 // one per send without a stored credential; listing by prefix leaks nothing.
@@ -33,27 +46,23 @@ bool stored(const std::u16string& target)
 {
     const std::u16string prefix = target + u"*";
     DWORD count = 0;
-    CREDENTIALW** list = nullptr;
-    if (!CredEnumerateW(reinterpret_cast<LPCWSTR>(prefix.c_str()), 0, &count, &list))
+    CREDENTIALW** listed = nullptr;
+    if (!CredEnumerateW(reinterpret_cast<LPCWSTR>(prefix.c_str()), 0, &count, &listed))
         return false;
-    bool found = false;
-    for (DWORD i = 0; i < count && !found; ++i)
-        found = list[i]->Type == CRED_TYPE_GENERIC
-                && CompareStringOrdinal(list[i]->TargetName, -1, reinterpret_cast<LPCWSTR>(target.c_str()), -1, TRUE)
-                       == CSTR_EQUAL;
+    const CredentialList list(listed, {{}, count});
     for (DWORD i = 0; i < count; ++i)
-        wipeBlob(*list[i]);
-    CredFree(list);
-    return found;
+        if (listed[i]->Type == CRED_TYPE_GENERIC
+            && CompareStringOrdinal(listed[i]->TargetName, -1, reinterpret_cast<LPCWSTR>(target.c_str()), -1, TRUE)
+                   == CSTR_EQUAL)
+            return true;
+    return false;
 }
-
-using StoredCredential = std::unique_ptr<CREDENTIALW, CredentialRelease>;
 
 StoredCredential readStored(const std::u16string& target)
 {
     CREDENTIALW* found = nullptr;
     if (!stored(target) || !CredReadW(reinterpret_cast<LPCWSTR>(target.c_str()), CRED_TYPE_GENERIC, 0, &found))
-        return nullptr;
+        return StoredCredential();
     return StoredCredential(found);
 }
 
@@ -69,9 +78,10 @@ bool WindowsCredentials::read(const std::u16string& target, mail::SecretText& us
     user.clear();
     blob.clear();
     for (int part = 1; part <= kMaxParts; ++part) {
-        const StoredCredential credential = readStored(partTarget(target, part));
-        if (!credential)
+        const StoredCredential held = readStored(partTarget(target, part));
+        if (!held.valid())
             return part > 1;
+        const CREDENTIALW* credential = held.get();
         if (part == 1 && credential->UserName)
             appendUtf8(credential->UserName, static_cast<std::size_t>(lstrlenW(credential->UserName)), user);
         blob.append(std::string_view(reinterpret_cast<const char*>(credential->CredentialBlob), credential->CredentialBlobSize));

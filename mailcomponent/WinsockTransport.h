@@ -5,13 +5,13 @@
 
 #include <memory>
 
-#include "mail/SmtpSession.h"
 #include "mailcomponent/ByteChannel.h"
+#include "mailcomponent/PooledTransport.h"
 #include "mailcomponent/SchannelStream.h"
 
 namespace qel::mailcomponent {
 
-class WinsockTransport final : public mail::SmtpTransport, private ByteChannel {
+class WinsockTransport final : public PooledTransport, private ByteChannel {
 public:
     WinsockTransport() = default;
     ~WinsockTransport() override;
@@ -27,8 +27,8 @@ public:
     std::string failureDetail() const override;
     bool quiet() const override { return !(tls_ && tls_->holdsUnread()) && connection_.quiet(); }
     std::string localAddressLiteral() const override { return connection_.localAddressLiteral(); }
-    // The socket closed, the TLS state left as it is: for a DLL that unloads.
-    void dropSocket() { connection_.dropSocket(); }
+    // The TLS state is left as it is.
+    void dropSocket() override { connection_.dropSocket(); }
 
 private:
     mail::MailCode sendRaw(std::string_view bytes, mail::Deadline deadline) override { return connection_.send(bytes, deadline); }

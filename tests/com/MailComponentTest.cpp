@@ -1,7 +1,6 @@
 // The mail component's own members, from its DLL (QEL_SMTP_DLL): it is not
 // registered while these tests run.
-#include <winsock2.h>
-#include <ws2tcpip.h>
+#include "mailcomponent/UniqueSocket.h" // Winsock before <windows.h>
 
 #include <atomic>
 #include <cstdlib>
@@ -56,27 +55,24 @@ public:
     enum AfterDot { Keep, Close421, Drop };
     explicit LoopbackServer(AfterDot after, bool pairs = false) : after_(after), pairs_(pairs)
     {
-        WSADATA data;
-        WSAStartup(MAKEWORD(2, 2), &data);
-        listener_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         int size = sizeof address;
-        bind(listener_, reinterpret_cast<sockaddr*>(&address), size);
-        listen(listener_, 8);
-        getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &size);
+        bind(listener_.get(), reinterpret_cast<sockaddr*>(&address), size);
+        listen(listener_.get(), 8);
+        getsockname(listener_.get(), reinterpret_cast<sockaddr*>(&address), &size);
         port_ = ntohs(address.sin_port);
         acceptor_ = std::thread([this] {
             while (!stop_) {
-                if (!readable(listener_))
+                if (!readable(listener_.get()))
                     continue;
-                const SOCKET s = accept(listener_, nullptr, nullptr);
+                const SOCKET s = accept(listener_.get(), nullptr, nullptr);
                 if (s == INVALID_SOCKET)
                     continue;
                 const std::lock_guard<std::mutex> guard(lock_);
                 ++connections;
-                sockets_.push_back(s);
+                sockets_.emplace_back(s);
                 sessions_.emplace_back([this, s] { serve(s); });
             }
         });
@@ -85,12 +81,9 @@ public:
     {
         stop_ = true; // a blocking accept or recv is not woken by a close under Wine
         acceptor_.join();
-        closesocket(listener_);
+        listener_.reset();
         for (std::thread& t : sessions_)
             t.join();
-        for (const SOCKET s : sockets_)
-            closesocket(s);
-        WSACleanup();
     }
     std::wstring address() const { return L"127.0.0.1:" + std::to_wstring(port_); }
 
@@ -160,11 +153,12 @@ private:
     std::atomic<bool> stop_{false};
     AfterDot after_;
     bool pairs_;
-    SOCKET listener_;
+    mailcomponent::WinsockUse winsock_ = mailcomponent::startWinsock(); // first in, last out
+    mailcomponent::UniqueSocket listener_{socket(AF_INET, SOCK_STREAM, IPPROTO_TCP)};
     unsigned short port_ = 0;
     std::thread acceptor_;
     std::mutex lock_;
-    std::vector<SOCKET> sockets_;
+    std::vector<mailcomponent::UniqueSocket> sockets_;
     std::vector<std::thread> sessions_;
 };
 
