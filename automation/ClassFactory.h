@@ -2,40 +2,19 @@
 #include <windows.h>
 #include <unknwn.h>
 
-
 #include "automation/ComModule.h"
+#include "automation/ComObject.h"
 
 namespace qel::automation {
 
-// Creates objects of one class (T starts with one reference, as
-// DispatchObject does). A factory counts as a server lock while a host holds
+// Creates objects of one class (T starts with one reference, as every
+// ComObject does). A factory counts as a server lock while a host holds
 // it, so the DLL never unloads under a factory still in use.
 template <class T>
-class ClassFactory final : public IClassFactory {
+class ClassFactory final : public ComObject<Answers<IClassFactory, &IID_IUnknown, &IID_IClassFactory>> {
 public:
     ClassFactory() { ComModule::instance().lock(true); }
-    ~ClassFactory() { ComModule::instance().lock(false); }
-
-    STDMETHODIMP QueryInterface(REFIID riid, void** out) override
-    {
-        if (!out)
-            return E_POINTER;
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IClassFactory)) {
-            *out = static_cast<IClassFactory*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&references_)); }
-    STDMETHODIMP_(ULONG) Release() override
-    {
-        const LONG left = InterlockedDecrement(&references_);
-        if (left == 0)
-            delete this;
-        return static_cast<ULONG>(left);
-    }
+    ~ClassFactory() override { ComModule::instance().lock(false); }
 
     STDMETHODIMP CreateInstance(IUnknown* outer, REFIID riid, void** out) override
     {
@@ -59,9 +38,6 @@ public:
         ComModule::instance().lock(lock != FALSE);
         return S_OK;
     }
-
-private:
-    volatile LONG references_ = 1;
 };
 
 } // namespace qel::automation

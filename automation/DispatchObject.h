@@ -1,6 +1,6 @@
 #pragma once
-// IUnknown, IDispatch and ISupportErrorInfo for an object with one dual
-// interface. Names and DISPIDs come from the embedded type library alone:
+// IDispatch for an object with one dual interface, on top of DualObject.
+// Names and DISPIDs come from the embedded type library alone:
 // GetIDsOfNames and Invoke delegate to its ITypeInfo, which calls the vtable.
 #include <windows.h>
 #include <oaidl.h>
@@ -8,42 +8,14 @@
 #include <wrl/client.h>
 
 #include "automation/ComModule.h"
+#include "automation/DualObject.h"
 #include "automation/ReferenceArguments.h"
 
 namespace qel::automation {
 
 template <class Interface, const IID* InterfaceId>
-class DispatchObject : public Interface, public ISupportErrorInfo {
+class DispatchObject : public DualObject<Interface, InterfaceId> {
 public:
-    DispatchObject() { ComModule::instance().objectCreated(); }
-    virtual ~DispatchObject() { ComModule::instance().objectDestroyed(); }
-    DispatchObject(const DispatchObject&) = delete;
-    DispatchObject& operator=(const DispatchObject&) = delete;
-
-    STDMETHODIMP QueryInterface(REFIID riid, void** out) override
-    {
-        if (!out)
-            return E_POINTER;
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch) || IsEqualIID(riid, *InterfaceId)) {
-            *out = static_cast<Interface*>(this);
-        } else if (IsEqualIID(riid, IID_ISupportErrorInfo)) {
-            *out = static_cast<ISupportErrorInfo*>(this);
-        } else {
-            *out = nullptr;
-            return E_NOINTERFACE;
-        }
-        AddRef();
-        return S_OK;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&references_)); }
-    STDMETHODIMP_(ULONG) Release() override
-    {
-        const LONG left = InterlockedDecrement(&references_);
-        if (left == 0)
-            delete this;
-        return static_cast<ULONG>(left);
-    }
-
     STDMETHODIMP GetTypeInfoCount(UINT* count) override
     {
         if (!count)
@@ -82,11 +54,6 @@ public:
                             badArgument);
     }
 
-    STDMETHODIMP InterfaceSupportsErrorInfo(REFIID riid) override
-    {
-        return IsEqualIID(riid, *InterfaceId) ? S_OK : S_FALSE;
-    }
-
 private:
     HRESULT typeInfo(ITypeInfo** info)
     {
@@ -98,7 +65,6 @@ private:
         return typeInfo_.CopyTo(info);
     }
 
-    volatile LONG references_ = 1;
     Microsoft::WRL::ComPtr<ITypeInfo> typeInfo_;
 };
 

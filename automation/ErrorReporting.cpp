@@ -7,18 +7,15 @@
 
 namespace qel::automation {
 
-namespace {
-
-std::wstring widen(std::string_view ascii)
+std::wstring wideDescription(ErrorNumber number)
 {
+    const std::string_view ascii = standardDescription(number);
     return std::wstring(ascii.begin(), ascii.end());
 }
 
-} // namespace
-
 HRESULT raiseNumbered(ErrorNumber number, const wchar_t* source, REFGUID interfaceId)
 {
-    const std::wstring description = widen(standardDescription(number));
+    const std::wstring description = wideDescription(number);
     return describeFailure(resultOf(number), {source, description.c_str(), &interfaceId});
 }
 

@@ -41,6 +41,9 @@ constexpr HRESULT resultOf(ErrorNumber number)
     return static_cast<HRESULT>(0x800A0000u + static_cast<unsigned>(number));
 }
 
+// The standard description of `number`, as COM carries text.
+std::wstring wideDescription(ErrorNumber number);
+
 // Sets the thread's error information and returns the status for `number`.
 HRESULT raiseNumbered(ErrorNumber number, const wchar_t* source, REFGUID interfaceId);
 

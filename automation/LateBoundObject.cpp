@@ -4,29 +4,10 @@
 
 #include "automation/ErrorInformation.h"
 #include "automation/ErrorReporting.h"
+#include "automation/ExceptionInfo.h"
 #include "common/NumberedError.h"
 
 namespace qel::automation {
-
-namespace {
-
-// Hands an exception the object raised on to our caller unchanged.
-[[noreturn]] void passOn(EXCEPINFO& exception)
-{
-    if (exception.pfnDeferredFillIn)
-        exception.pfnDeferredFillIn(&exception);
-    const HRESULT status = exception.scode ? exception.scode
-        : exception.wCode                  ? MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, exception.wCode)
-                                           : E_FAIL;
-    describeFailure(status, {exception.bstrSource, exception.bstrDescription, nullptr, exception.bstrHelpFile,
-                             exception.dwHelpContext});
-    SysFreeString(exception.bstrSource);
-    SysFreeString(exception.bstrDescription);
-    SysFreeString(exception.bstrHelpFile);
-    throw ComFailure(status, true);
-}
-
-} // namespace
 
 LateBoundObject::LateBoundObject(const wchar_t* programId)
 {
@@ -53,12 +34,18 @@ Variant LateBoundObject::invoke(DISPID id, WORD kind, std::vector<VARIANT>& reve
         params.cNamedArgs = 1;
     }
     Variant result;
-    EXCEPINFO exception{};
+    ExceptionInfo exception;
     UINT badArgument = 0;
     const HRESULT hr = object_->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, kind, &params,
-                                       kind == DISPATCH_PROPERTYPUT ? nullptr : result.receive(), &exception, &badArgument);
-    if (hr == DISP_E_EXCEPTION)
-        passOn(exception);
+                                       kind == DISPATCH_PROPERTYPUT ? nullptr : result.receive(), exception.receive(),
+                                       &badArgument);
+    if (hr == DISP_E_EXCEPTION) { // passed on to our caller unchanged
+        const HRESULT status = exception.status();
+        const EXCEPINFO& raised = exception.get();
+        describeFailure(status, {raised.bstrSource, raised.bstrDescription, nullptr, raised.bstrHelpFile,
+                                 raised.dwHelpContext});
+        throw ComFailure(status, true);
+    }
     check(hr);
     return result;
 }

@@ -76,6 +76,11 @@ bool isNull(const VARIANT& value)
     return innermost(value).vt == VT_NULL;
 }
 
+bool isMissing(const VARIANT& value)
+{
+    return value.vt == VT_ERROR && value.scode == DISP_E_PARAMNOTFOUND;
+}
+
 bool isBlank(const VARIANT& value)
 {
     const Direct direct(value);

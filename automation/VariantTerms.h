@@ -20,6 +20,8 @@ namespace qel::automation {
 const VARIANT& innermost(const VARIANT& value);
 
 bool isNull(const VARIANT& value);
+// An optional argument the host left out.
+bool isMissing(const VARIANT& value);
 bool isBlank(const VARIANT& value);
 std::u16string textOf(const VARIANT& value);
 std::optional<std::size_t> lengthOf(const VARIANT& value);

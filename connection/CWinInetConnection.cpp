@@ -6,7 +6,6 @@
 #include <new>
 #include <vector>
 
-#include "automation/ComModule.h"
 #include "automation/ErrorReporting.h"
 #include "common/NumberedError.h"
 #include "connection/AnsiText.h"
@@ -33,11 +32,6 @@ using Passage = ObjectError::Passage;
 VARIANT_BOOL boolean(bool value)
 {
     return value ? VARIANT_TRUE : VARIANT_FALSE;
-}
-
-std::wstring widen(std::string_view ascii)
-{
-    return std::wstring(ascii.begin(), ascii.end());
 }
 
 std::wstring textOf(BSTR text)
@@ -78,7 +72,7 @@ std::wstring sourceOf(std::wstring_view operation)
         description = error.description();
     } catch (const NumberedError& error) {
         number = static_cast<std::int32_t>(error.number());
-        description = widen(standardDescription(error.number()));
+        description = automation::wideDescription(error.number());
     } catch (const std::bad_alloc&) {
         number = kOutOfMemory;
         description = L"Out of memory";
@@ -89,7 +83,7 @@ std::wstring sourceOf(std::wstring_view operation)
     const std::int64_t sum = std::int64_t{number} + offset;
     if (sum < INT32_MIN)
         throw ObjectError(static_cast<std::int32_t>(ErrorNumber::Overflow), ObjectError::kComponentSource,
-                          widen(standardDescription(ErrorNumber::Overflow)), Passage::Unchanged);
+                          automation::wideDescription(ErrorNumber::Overflow), Passage::Unchanged);
     throw ObjectError(static_cast<std::int32_t>(sum), sourceOf(operation), std::move(description), passage);
 }
 
@@ -128,52 +122,11 @@ HRESULT readField(VARIANT_BOOL field, VARIANT_BOOL* value)
 
 } // namespace
 
-CWinInetConnection::CWinInetConnection(std::shared_ptr<ConnectionPlatform> platform) : platform_(std::move(platform))
-{
-    automation::ComModule::instance().objectCreated();
-}
+CWinInetConnection::CWinInetConnection(std::shared_ptr<ConnectionPlatform> platform) : platform_(std::move(platform)) {}
 
 Microsoft::WRL::ComPtr<_CWinInetConnection> CWinInetConnection::create(std::shared_ptr<ConnectionPlatform> platform)
 {
-    // Not ComPtr::Attach: mingw-w64's adds a reference of its own.
-    auto* object = new CWinInetConnection(std::move(platform));
-    Microsoft::WRL::ComPtr<_CWinInetConnection> held(object);
-    object->Release();
-    return held;
-}
-
-CWinInetConnection::~CWinInetConnection()
-{
-    automation::ComModule::instance().objectDestroyed();
-}
-
-STDMETHODIMP CWinInetConnection::QueryInterface(REFIID riid, void** out)
-{
-    if (!out)
-        return E_POINTER;
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch) || IsEqualIID(riid, IID__CWinInetConnection)) {
-        *out = static_cast<_CWinInetConnection*>(this);
-    } else if (IsEqualIID(riid, IID_ISupportErrorInfo)) {
-        *out = static_cast<ISupportErrorInfo*>(this);
-    } else {
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    AddRef();
-    return S_OK;
-}
-
-STDMETHODIMP_(ULONG) CWinInetConnection::AddRef()
-{
-    return static_cast<ULONG>(InterlockedIncrement(&references_));
-}
-
-STDMETHODIMP_(ULONG) CWinInetConnection::Release()
-{
-    const LONG left = InterlockedDecrement(&references_);
-    if (left == 0)
-        delete this;
-    return static_cast<ULONG>(left);
+    return automation::adopt<_CWinInetConnection>(new CWinInetConnection(std::move(platform)));
 }
 
 STDMETHODIMP CWinInetConnection::GetTypeInfoCount(UINT* count)
@@ -205,11 +158,6 @@ STDMETHODIMP CWinInetConnection::Invoke(DISPID member, REFIID riid, LCID, WORD f
     if (!IsEqualIID(riid, IID_NULL))
         return DISP_E_UNKNOWNINTERFACE;
     return invokeConnectionMember(*this, member, flags, parameters, result, exception, badArgument);
-}
-
-STDMETHODIMP CWinInetConnection::InterfaceSupportsErrorInfo(REFIID riid)
-{
-    return IsEqualIID(riid, IID__CWinInetConnection) ? S_OK : S_FALSE;
 }
 
 STDMETHODIMP CWinInetConnection::SetGlobalOnline(VARIANT_BOOL* result)

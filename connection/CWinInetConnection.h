@@ -18,30 +18,22 @@
 #include <string>
 #include <string_view>
 
+#include "automation/DualObject.h"
 #include "connection/ConnectionPlatform.h"
 #include "connection/WinInetConnectionInterface.h"
 
 namespace qel::connection {
 
-class CWinInetConnection final : public _CWinInetConnection, public ISupportErrorInfo {
+class CWinInetConnection final : public automation::DualObject<_CWinInetConnection, &IID__CWinInetConnection> {
 public:
     // A new object with its one reference held by the result.
     static Microsoft::WRL::ComPtr<_CWinInetConnection> create(std::shared_ptr<ConnectionPlatform> platform);
-    ~CWinInetConnection();
-    CWinInetConnection(const CWinInetConnection&) = delete;
-    CWinInetConnection& operator=(const CWinInetConnection&) = delete;
-
-    STDMETHODIMP QueryInterface(REFIID riid, void** out) override;
-    STDMETHODIMP_(ULONG) AddRef() override;
-    STDMETHODIMP_(ULONG) Release() override;
 
     STDMETHODIMP GetTypeInfoCount(UINT* count) override;
     STDMETHODIMP GetTypeInfo(UINT index, LCID, ITypeInfo** info) override;
     STDMETHODIMP GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID, DISPID* ids) override;
     STDMETHODIMP Invoke(DISPID member, REFIID riid, LCID, WORD flags, DISPPARAMS* parameters, VARIANT* result,
                         EXCEPINFO* exception, UINT* badArgument) override;
-
-    STDMETHODIMP InterfaceSupportsErrorInfo(REFIID riid) override;
 
     STDMETHODIMP SetGlobalOnline(VARIANT_BOOL* result) override;
     STDMETHODIMP SetGlobalOffline(VARIANT_BOOL* result) override;
@@ -82,7 +74,6 @@ private:
     void processError(std::wstring_view operation);
 
     std::shared_ptr<ConnectionPlatform> platform_;
-    volatile LONG references_ = 1;
 
     VARIANT_BOOL useModem_ = VARIANT_FALSE;
     VARIANT_BOOL useLan_ = VARIANT_FALSE;

@@ -1,6 +1,7 @@
 #include "connection/ConnectionMembers.h"
 
 #include "automation/ErrorInformation.h"
+#include "automation/VariantTerms.h"
 
 #include <wrl/client.h>
 
@@ -274,7 +275,7 @@ HRESULT invokeConnectionMember(_CWinInetConnection& object, DISPID id, WORD flag
     for (std::size_t k = 0; k < declared; ++k) {
         const ConnectionParameter& parameter = member->parameters[k];
         VARIANT* source = given[k];
-        const bool missing = !source || (source->vt == VT_ERROR && source->scode == DISP_E_PARAMNOTFOUND);
+        const bool missing = !source || automation::isMissing(*source);
         if (missing) {
             if (!parameter.optional)
                 return DISP_E_PARAMNOTOPTIONAL;

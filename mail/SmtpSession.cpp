@@ -312,10 +312,12 @@ MailCode parseServer(std::u16string_view server, ServerAddress& out)
             return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '.' || c == ':' || c == '%' || c == '_';
         }))
         return HostNotResolved;
-    if (out.port.empty() || out.port.size() > 5 || !std::all_of(out.port.begin(), out.port.end(), ::isdigit)
-        || std::stoi(out.port) == 0 || std::stoi(out.port) > 65535)
+    if (out.port.empty() || out.port.size() > 5 || !std::all_of(out.port.begin(), out.port.end(), ::isdigit))
         return CannotConnect;
-    out.port = std::to_string(std::stoi(out.port));
+    const int port = std::stoi(out.port);
+    if (port == 0 || port > 65535)
+        return CannotConnect;
+    out.port = std::to_string(port);
     out.security = scheme ? scheme->security
                  : out.port == "465" ? Security::Implicit
                  : out.port == "587" ? Security::StartTls

@@ -2,10 +2,10 @@
 
 #include <mutex>
 
-#include <cstdio>
 #include <cstring>
 
 #include "mail/SecretText.h"
+#include "mailcomponent/StatusText.h"
 
 namespace qel::mailcomponent {
 
@@ -22,13 +22,6 @@ constexpr std::size_t kWireBatch = 64 * 1024;
 constexpr DWORD kContextFlags = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETECT | ISC_REQ_CONFIDENTIALITY
                                 | ISC_REQ_EXTENDED_ERROR | ISC_REQ_ALLOCATE_MEMORY | ISC_REQ_STREAM
                                 | ISC_REQ_MANUAL_CRED_VALIDATION;
-
-std::string statusText(SECURITY_STATUS status)
-{
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%08lX", static_cast<unsigned long>(status));
-    return text;
-}
 
 // The process's credentials handle and the table that made it. Acquiring
 // happens under the lock: it is a local call, done once.
@@ -207,7 +200,7 @@ MailCode SchannelStream::verifySession(mail::Deadline deadline)
     if (sspi_.QueryContextAttributesW(context_.pointer(), SECPKG_ATTR_CONNECTION_INFO, &connection) != SEC_E_OK
         || (connection.dwProtocol & (SP_PROT_TLS1_2_CLIENT | SP_PROT_TLS1_3_CLIENT)) == 0)
         return fail(mail::CannotConnect, "the server does not speak TLS 1.2 or later (protocol "
-                                             + statusText(static_cast<SECURITY_STATUS>(connection.dwProtocol)) + ")");
+                                             + statusText(connection.dwProtocol) + ")");
     PCCERT_CONTEXT remote = nullptr;
     if (sspi_.QueryContextAttributesW(context_.pointer(), SECPKG_ATTR_REMOTE_CERT_CONTEXT, &remote) != SEC_E_OK)
         return fail(mail::CannotConnect, "the server sent no certificate");

@@ -4,20 +4,13 @@
 
 #include <algorithm>
 #include <cstddef>
-#include <cstdio>
 
 #include "mailcomponent/SspiHandles.h"
+#include "mailcomponent/StatusText.h"
 
 namespace qel::mailcomponent {
 
 namespace {
-
-std::string hex(DWORD code)
-{
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%08lX", static_cast<unsigned long>(code));
-    return text;
-}
 
 std::string narrow(const std::wstring& text)
 {
@@ -40,7 +33,7 @@ std::string describe(DWORD error, const std::wstring& host)
     case static_cast<DWORD>(CERT_E_REVOKED):
         return "the server's certificate has been revoked";
     default:
-        return "the server's certificate was refused (" + hex(error) + ")";
+        return "the server's certificate was refused (" + statusText(error) + ")";
     }
 }
 
@@ -82,7 +75,7 @@ bool checkServerCertificate(PCCERT_CONTEXT certificate, const std::wstring& host
     PCCERT_CHAIN_CONTEXT built = nullptr;
     if (!CertGetCertificateChain(nullptr, certificate, nullptr, certificate->hCertStore, &chainPara, chainFlags, nullptr,
                                  &built)) {
-        reason = "no chain could be built for the server's certificate (" + hex(GetLastError()) + ")";
+        reason = "no chain could be built for the server's certificate (" + statusText(GetLastError()) + ")";
         return false;
     }
     const ChainContext chain(built);
@@ -96,7 +89,7 @@ bool checkServerCertificate(PCCERT_CONTEXT certificate, const std::wstring& host
     CERT_CHAIN_POLICY_STATUS status{};
     status.cbSize = sizeof status;
     if (!CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain.get(), &policy, &status)) {
-        reason = "the server's certificate could not be checked (" + hex(GetLastError()) + ")";
+        reason = "the server's certificate could not be checked (" + statusText(GetLastError()) + ")";
         return false;
     }
     if (status.dwError != 0) {
@@ -106,7 +99,7 @@ bool checkServerCertificate(PCCERT_CONTEXT certificate, const std::wstring& host
     // The SSL policy may pass a chain with a fault it was not asked about.
     const DWORD faults = refusedChainFaults(chain.get()->TrustStatus.dwErrorStatus);
     if (faults != 0) {
-        reason = "the server's certificate chain is not trusted (status " + hex(faults) + ")";
+        reason = "the server's certificate chain is not trusted (status " + statusText(faults) + ")";
         return false;
     }
     return true;

@@ -25,12 +25,8 @@ namespace qel::mailcomponent {
 namespace {
 
 using automation::guarded;
+using automation::isMissing;
 using automation::Variant;
-
-bool isMissing(const VARIANT& value)
-{
-    return value.vt == VT_ERROR && value.scode == DISP_E_PARAMNOTFOUND;
-}
 
 HRESULT longInto(int number, VARIANT* value)
 {

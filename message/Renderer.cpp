@@ -194,38 +194,39 @@ std::int16_t Renderer::send()
     if (translated.get().iVal != 0)
         return translated.get().iVal;
 
-    const VARIANT& mailAddress = value(Property::MailAddress);
-    const VARIANT& mailServer = value(Property::MailServer);
-    const VARIANT& replyAddress = value(Property::ReplyAddress);
-    if (automation::isNull(mailAddress))
-        return fail(u"Invalid mail address");
-    if (automation::isNull(mailServer))
-        return fail(u"Invalid mail server");
-    if (automation::isNull(replyAddress))
-        return fail(u"Invalid mail Reply Address");
-    if (automation::isBlank(mailAddress))
-        return fail(u"Invalid mail address");
-    if (automation::isBlank(mailServer))
-        return fail(u"Invalid mail server");
-    if (automation::isBlank(replyAddress))
-        return fail(u"Invalid mail Reply Address");
-    if (automation::isBlank(value(Property::ReplyName)))
-        return fail(u"Invalid mail Reply Name");
+    // Every Null before any blank: a Null reply address is reported before a blank mail address.
+    struct MailSettingCheck {
+        Property property;
+        bool (*fails)(const VARIANT&);
+        std::u16string_view text;
+    };
+    static constexpr MailSettingCheck checks[] = {
+        {Property::MailAddress, automation::isNull, u"Invalid mail address"},
+        {Property::MailServer, automation::isNull, u"Invalid mail server"},
+        {Property::ReplyAddress, automation::isNull, u"Invalid mail Reply Address"},
+        {Property::MailAddress, automation::isBlank, u"Invalid mail address"},
+        {Property::MailServer, automation::isBlank, u"Invalid mail server"},
+        {Property::ReplyAddress, automation::isBlank, u"Invalid mail Reply Address"},
+        {Property::ReplyName, automation::isBlank, u"Invalid mail Reply Name"},
+    };
+    for (const MailSettingCheck& check : checks)
+        if (check.fails(value(check.property)))
+            return fail(check.text);
 
     // Released when this returns, whatever the outcome.
     automation::LateBoundObject mail(L"EasyMail.SMTP");
     mail.call(L"Reset");
     mail.put(L"BodyFormat", Variant::ofInteger(0).get());
-    mail.put(L"MailServer", mailServer);
+    mail.put(L"MailServer", value(Property::MailServer));
     mail.put(L"Subject", Variant::ofText(u"Qel Message object").get());
     mail.put(L"BodyText", value(Property::TranslatedMessage));
     // By reference, as the component expects, but to copies: it may not
     // change our properties.
-    Variant recipient = Variant::copyOf(mailAddress);
-    Variant recipientName = Variant::copyOf(mailAddress);
+    Variant recipient = Variant::copyOf(value(Property::MailAddress));
+    Variant recipientName = Variant::copyOf(value(Property::MailAddress));
     mail.call(L"AddRecipient", {byReference(recipient), byReference(recipientName), Variant::ofInteger(1).get()});
     mail.put(L"From", value(Property::ReplyName));
-    mail.put(L"FromAddr", replyAddress);
+    mail.put(L"FromAddr", value(Property::ReplyAddress));
     if (isSet(value(Property::PictureFile))) {
         Variant picture = Variant::copyOf(value(Property::PictureFile));
         const double code = numberOf(mail.call(L"AddAttachment", {byReference(picture), Variant::ofInteger(0).get()}).get());

@@ -1,5 +1,7 @@
 #include "com/ComTestSupport.h"
 
+#include "automation/ExceptionInfo.h"
+
 namespace qel::test {
 
 namespace {
@@ -38,20 +40,18 @@ DispatchResult call(IDispatch* object, const wchar_t* member, WORD kind, const s
         params.rgdispidNamedArgs = &named;
         params.cNamedArgs = 1;
     }
-    EXCEPINFO exception{};
+    automation::ExceptionInfo exception;
     UINT badArgument = 0;
-    result.hr = object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, kind, &params, result.value.receive(), &exception,
-                               &badArgument);
+    result.hr = object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, kind, &params, result.value.receive(),
+                               exception.receive(), &badArgument);
     if (result.hr == DISP_E_EXCEPTION) {
-        result.scode = exception.scode;
-        if (exception.bstrSource)
-            result.source = exception.bstrSource;
-        if (exception.bstrDescription)
-            result.description = exception.bstrDescription;
+        const EXCEPINFO& raised = exception.get();
+        result.scode = raised.scode;
+        if (raised.bstrSource)
+            result.source = raised.bstrSource;
+        if (raised.bstrDescription)
+            result.description = raised.bstrDescription;
     }
-    SysFreeString(exception.bstrSource);
-    SysFreeString(exception.bstrDescription);
-    SysFreeString(exception.bstrHelpFile);
     return result;
 }
 

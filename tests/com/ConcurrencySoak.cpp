@@ -23,6 +23,7 @@
 #include <thread>
 #include <vector>
 
+#include "automation/ExceptionInfo.h"
 #include "automation/Variant.h"
 
 namespace {
@@ -57,11 +58,9 @@ std::wstring invoke(IDispatch* object, const wchar_t* member, WORD kind, std::ve
         params.cNamedArgs = 1;
     }
     Variant result;
-    EXCEPINFO exception{};
-    const HRESULT hr = object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, kind, &params, result.receive(), &exception, nullptr);
-    SysFreeString(exception.bstrSource);
-    SysFreeString(exception.bstrDescription);
-    SysFreeString(exception.bstrHelpFile);
+    qel::automation::ExceptionInfo exception;
+    const HRESULT hr =
+        object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, kind, &params, result.receive(), exception.receive(), nullptr);
     if (FAILED(hr))
         return L"<failed " + std::to_wstring(hr) + L">";
     Variant text;

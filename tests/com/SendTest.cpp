@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "QelMessage.h"
+#include "automation/ComObject.h"
 #include "automation/ErrorInformation.h"
 #include "com/ComTestSupport.h"
 
@@ -34,29 +35,11 @@ struct Script {
     int liveInstances = 0;
 };
 
-class RecordingMail final : public IDispatch {
+class RecordingMail final : public automation::ComObject<automation::Answers<IDispatch, &IID_IUnknown, &IID_IDispatch>> {
 public:
     explicit RecordingMail(Script& script) : script_(script) { ++script_.liveInstances; }
-    ~RecordingMail() { --script_.liveInstances; }
+    ~RecordingMail() override { --script_.liveInstances; }
 
-    STDMETHODIMP QueryInterface(REFIID riid, void** out) override
-    {
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch)) {
-            *out = this;
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++references_; }
-    STDMETHODIMP_(ULONG) Release() override
-    {
-        const ULONG left = --references_;
-        if (left == 0)
-            delete this;
-        return left;
-    }
     STDMETHODIMP GetTypeInfoCount(UINT* count) override { *count = 0; return S_OK; }
     STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
     STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* names, UINT, LCID, DISPID* ids) override
@@ -95,24 +78,12 @@ public:
 
 private:
     Script& script_;
-    ULONG references_ = 1;
     std::vector<std::wstring> names_;
 };
 
-class RecorderFactory final : public IClassFactory {
+class RecorderFactory final : public automation::ComObject<automation::Answers<IClassFactory, &IID_IUnknown, &IID_IClassFactory>> {
 public:
     explicit RecorderFactory(Script& script) : script_(script) {}
-    STDMETHODIMP QueryInterface(REFIID riid, void** out) override
-    {
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IClassFactory)) {
-            *out = this;
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-    STDMETHODIMP_(ULONG) Release() override { return 1; }
     STDMETHODIMP CreateInstance(IUnknown*, REFIID riid, void** out) override
     {
         auto* mail = new RecordingMail(script_);
@@ -160,7 +131,7 @@ protected:
     void SetUp() override
     {
         ASSERT_HRESULT_SUCCEEDED(
-            CoRegisterClassObject(kRecorderClsid, &factory, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE, &cookie));
+            CoRegisterClassObject(kRecorderClsid, factory.Get(), CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE, &cookie));
         previousTarget = currentProgIdTarget();
         pointProgIdAt(kRecorderClsid);
         fillRenderer();
@@ -190,7 +161,7 @@ protected:
     std::wstring errorText() { return textOf(get(renderer.Get(), L"ErrorText").value.get()); }
 
     Script script;
-    RecorderFactory factory{script};
+    ComPtr<IClassFactory> factory = automation::adopt<IClassFactory>(new RecorderFactory(script));
     DWORD cookie = 0;
     std::wstring previousTarget;
     ComPtr<IDispatch> renderer;
