@@ -17,7 +17,8 @@ run)
     cat "$log"
     [ "$status" -eq 0 ] && exit 0
     # A case that failed, or the case the program stopped in.
-    if awk '/^\[ RUN      \] / { open = 1 }
+    if awk '{ sub(/\r$/, "") }
+            /^\[ RUN      \] / { open = 1 }
             /^\[  (FAILED  |     OK |SKIPPED )\] / { open = 0 }
             /^\[  FAILED  \] [^ ,]*\./ { owned = 1 }
             END { exit !(owned || open) }' "$log"; then
@@ -29,9 +30,11 @@ case)
     name=$1
     [ -f "$log" ] || { echo "no log of the program's run: $log"; exit 1; }
     awk -v name="$name" '
-        function ends(line, mark) {
-            return index(line, mark name) == 1 && substr(line, length(mark name) + 1, 1) ~ /^( |,|)$/
+        function ends(line, mark,    after) {
+            after = substr(line, length(mark name) + 1, 1)
+            return index(line, mark name) == 1 && (after == "" || after == " " || after == ",")
         }
+        { sub(/\r$/, "") }
         !seen && $0 == "[ RUN      ] " name { seen = 1; inside = 1 }
         inside { print }
         inside && ends($0, "[       OK ] ") { result = "ok"; inside = 0 }
