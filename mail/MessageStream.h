@@ -22,6 +22,11 @@ public:
 
     std::uint64_t size() const override { return size_; }
     MailCode next(std::string& piece) override;
+    void rewind() override
+    {
+        segment_ = 0;
+        offset_ = 0;
+    }
 
 private:
     struct Segment {

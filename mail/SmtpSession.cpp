@@ -607,6 +607,7 @@ MailCode deliver(SmtpTransport& transport, const ServerAddress& server, const En
                  const DeliveryOptions& options)
 {
     Dialogue dialogue(transport, options);
+    data.rewind();
     SessionState* const session = options.session;
     const bool resumed = session && session->open;
     if (session) {

@@ -56,6 +56,8 @@ public:
     // Replaces `piece` with the next one; an empty piece is the end.
     // FileNotRead when an attachment cannot be read.
     virtual MailCode next(std::string& piece) = 0;
+    // Back to the first octet: a mail sent again on a new connection goes whole.
+    virtual void rewind() = 0;
 };
 
 enum class Security { Plain, StartTls, Implicit };

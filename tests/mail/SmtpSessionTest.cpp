@@ -21,12 +21,15 @@ public:
     std::uint64_t size() const override { return text_.size(); }
     MailCode next(std::string& piece) override
     {
-        piece = std::exchange(text_, std::string());
+        piece = given_ ? std::string() : text_;
+        given_ = true;
         return Ok;
     }
+    void rewind() override { given_ = false; }
 
 private:
     std::string text_;
+    bool given_ = false;
 };
 
 DeliveryOptions clientOptions()
@@ -116,6 +119,7 @@ TEST(SmtpSessionTest, RefusedDialogueStillSaysQuitButNotInsideTheData)
             piece = "first piece\r\n";
             return pieces_++ == 0 ? Ok : FileNotRead;
         }
+        void rewind() override { pieces_ = 0; }
 
     private:
         int pieces_ = 0;
@@ -275,6 +279,16 @@ TEST(SmtpSessionTest, PipelinedAndKeptSessions)
         EXPECT_EQ(server.connectedTo.empty(), c.resumed) << c.name;
         EXPECT_EQ(session.open, c.leftOpen) << c.name;
         EXPECT_EQ(session.closedBeforeData, c.closedBeforeData) << c.name;
+        if (c.closedBeforeData) {
+            // The caller sends the mail again on a new connection: the whole of it.
+            std::deque<std::string> replies{"220 hi\r\n", "250 hello\r\n"};
+            replies.insert(replies.end(), c.recipients + 1, "250 ok\r\n");
+            replies.insert(replies.end(), {"354 go\r\n", "250 queued\r\n"});
+            ScriptedServer fresh(replies);
+            EXPECT_EQ(run(fresh, data, options, envelope), Ok) << c.name;
+            EXPECT_TRUE(fresh.sent.ends_with(c.chunking ? "DATA\r\n..body\r\n.\r\n" : "DATA\r\nbody\r\n.\r\n"))
+                << c.name << ": " << fresh.sent;
+        }
         if (c.expected == RecipientRejected) {
             EXPECT_NE(detail.find("550 no such user"), std::string::npos) << c.name << ": " << detail;
         }
