@@ -5,7 +5,7 @@
 
 #include "mail/DotStuffer.h"
 #include "mail/SmtpAuth.h"
-#include "mail/TokenResponse.h"
+#include "mail/DetailText.h"
 
 namespace qel::mail {
 
@@ -148,8 +148,9 @@ public:
         lastReply_ = std::to_string(code_);
         if (secretReplies_) {
             // A reply to AUTH may quote what was sent: its code and enhanced status only.
-            if (!lines.empty() && isEnhancedStatus(lines.back().substr(0, lines.back().find(' '))))
-                lastReply_ += ' ' + lines.back().substr(0, lines.back().find(' '));
+            const std::string status = lines.empty() ? std::string() : lines.back().substr(0, lines.back().find(' '));
+            if (isEnhancedStatus(status))
+                lastReply_ += ' ' + status;
         } else {
             for (const std::string& line : lines)
                 lastReply_ += ' ' + escapedText(line, kMaxDetail);

@@ -1,9 +1,10 @@
 #include "mail/TokenResponse.h"
 
 #include <algorithm>
-#include <cstdio>
 
 #include <nlohmann/json.hpp>
+
+#include "mail/DetailText.h"
 
 namespace qel::mail {
 
@@ -98,24 +99,6 @@ MailCode refused(int httpStatus, json& document, std::string& detail, std::strin
 }
 
 } // namespace
-
-std::string escapedText(std::string_view text, std::size_t most)
-{
-    std::string out;
-    for (const char c : text) {
-        if (out.size() >= most)
-            break;
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7F) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
-            out += escaped;
-        } else {
-            out += c;
-        }
-    }
-    return out;
-}
 
 MailCode readTokenResponse(int httpStatus, std::string_view body, TokenGrant& out, std::string& detail, std::string* error)
 {

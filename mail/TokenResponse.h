@@ -35,8 +35,4 @@ struct DeviceAuthorization {
 
 MailCode readDeviceAuthorization(int httpStatus, std::string_view body, DeviceAuthorization& out, std::string& detail);
 
-// Text from outside made fit for ErrorDetail and a console: control
-// characters as \xHH, at most `most` bytes kept.
-std::string escapedText(std::string_view text, std::size_t most = 512);
-
 } // namespace qel::mail

@@ -30,6 +30,7 @@
 #include "common/Utf8.h"
 #include "mail/Base64.h"
 #include "mail/Credentials.h"
+#include "mail/DetailText.h"
 #include "mail/OAuthAccount.h"
 #include "mail/SecretText.h"
 #include "mail/SmtpSession.h"
