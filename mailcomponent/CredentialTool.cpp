@@ -10,8 +10,7 @@
 //       [--device-endpoint URL | --authorize-endpoint URL] [--scope SCOPE] [--tenant T] [--no-browser] [--wait SECONDS]
 //   qel-smtp-credential show SERVER     (never a password, secret or token)
 //   qel-smtp-credential remove SERVER   (the password and the OAuth account alike)
-#include "mailcomponent/BCryptHandles.h" // Winsock before <windows.h>
-#include "mailcomponent/UniqueSocket.h"
+#include "mailcomponent/UniqueSocket.h" // Winsock before <windows.h>
 
 #include <shellapi.h>
 #include <wincred.h>
@@ -36,16 +35,16 @@
 #include "mail/SmtpSession.h"
 #include "mail/TokenResponse.h"
 #include "mailcomponent/SecretUtf8.h"
+#include "mailcomponent/Sha256.h"
 #include "mailcomponent/WinHttpPoster.h"
 #include "mailcomponent/WindowsCredentials.h"
 
 namespace mail = qel::mail;
 using mail::SecretText;
 using mail::wipe;
-using qel::mailcomponent::AlgorithmProvider;
-using qel::mailcomponent::HashHandle;
 using qel::mailcomponent::kOAuthAccountSuffix;
 using qel::mailcomponent::kRefreshTokenSuffix;
+using qel::mailcomponent::sha256;
 using qel::mailcomponent::startWinsock;
 using qel::mailcomponent::UniqueSocket;
 using qel::mailcomponent::WindowsCredentials;
@@ -134,20 +133,6 @@ std::string randomText(std::size_t bytes)
     BCryptGenRandom(nullptr, reinterpret_cast<PUCHAR>(random.data()), static_cast<ULONG>(bytes),
                     BCRYPT_USE_SYSTEM_PREFERRED_RNG);
     return base64Url(random);
-}
-
-std::string sha256(std::string_view text)
-{
-    BCRYPT_ALG_HANDLE opened = nullptr;
-    BCryptOpenAlgorithmProvider(&opened, BCRYPT_SHA256_ALGORITHM, nullptr, 0);
-    const AlgorithmProvider algorithm(opened);
-    BCRYPT_HASH_HANDLE created = nullptr;
-    BCryptCreateHash(algorithm.get(), &created, nullptr, 0, nullptr, 0, 0);
-    const HashHandle hash(created);
-    std::string digest(32, '\0');
-    BCryptHashData(hash.get(), reinterpret_cast<PUCHAR>(const_cast<char*>(text.data())), static_cast<ULONG>(text.size()), 0);
-    BCryptFinishHash(hash.get(), reinterpret_cast<PUCHAR>(digest.data()), 32, 0);
-    return digest;
 }
 
 struct Options {
@@ -341,14 +326,16 @@ int loopbackFlow(const mail::OAuthAccount& account, const Options& options, mail
     if (listener.port() == 0)
         return failed("no loopback port to receive the sign-in on");
     const std::string redirect = "http://127.0.0.1:" + std::to_string(listener.port()) + "/";
-    const std::string state = randomText(16), verifier = randomText(32);
+    const std::string state = randomText(16), verifier = randomText(32), challenge = sha256({verifier});
+    if (challenge.empty())
+        return failed("no SHA-256 from the system for the sign-in's code challenge");
     SecretText query;
     mail::appendFormField(query, "response_type", "code");
     mail::appendFormField(query, "client_id", account.clientId);
     mail::appendFormField(query, "redirect_uri", redirect);
     mail::appendFormField(query, "scope", account.scope);
     mail::appendFormField(query, "state", state);
-    mail::appendFormField(query, "code_challenge", base64Url(sha256(verifier)));
+    mail::appendFormField(query, "code_challenge", base64Url(challenge));
     mail::appendFormField(query, "code_challenge_method", "S256");
     mail::appendFormField(query, "access_type", "offline"); // Google gives a refresh token only when asked so
     mail::appendFormField(query, "prompt", "consent");

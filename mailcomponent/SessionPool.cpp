@@ -1,11 +1,15 @@
+// Winsock must come before <windows.h>.
+#include "mailcomponent/UniqueHandle.h"
+
 #include "mailcomponent/SessionPool.h"
 
-#include "mailcomponent/BCryptHandles.h" // Winsock before <windows.h>
+#include <bcrypt.h>
 
 #include <algorithm>
 
 #include "automation/ComModule.h"
 #include "mailcomponent/SchannelStream.h"
+#include "mailcomponent/Sha256.h"
 
 namespace qel::mailcomponent {
 
@@ -26,23 +30,9 @@ std::string saltedHash(std::string_view secret)
                         BCRYPT_USE_SYSTEM_PREFERRED_RNG);
         return random;
     }();
-    static const BCRYPT_ALG_HANDLE sha256 = [] {
-        BCRYPT_ALG_HANDLE algorithm = nullptr; // kept for the process, as the salt is
-        BCryptOpenAlgorithmProvider(&algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0);
-        return algorithm;
-    }();
-    unsigned char digest[32] = {};
-    BCRYPT_HASH_HANDLE created = nullptr;
-    if (!sha256 || BCryptCreateHash(sha256, &created, nullptr, 0, nullptr, 0, 0) != 0)
-        return {}; // an empty hash matches no other: nothing is shared by mistake
-    const HashHandle hash(created);
-    BCryptHashData(hash.get(), reinterpret_cast<PUCHAR>(const_cast<char*>(salt.data())), static_cast<ULONG>(salt.size()), 0);
-    BCryptHashData(hash.get(), reinterpret_cast<PUCHAR>(const_cast<char*>(secret.data())), static_cast<ULONG>(secret.size()), 0);
-    if (BCryptFinishHash(hash.get(), digest, sizeof digest, 0) != 0)
-        return {};
     static const char hex[] = "0123456789abcdef";
     std::string text;
-    for (const unsigned char byte : digest) {
+    for (const unsigned char byte : sha256({salt, secret})) {
         text += hex[byte >> 4];
         text += hex[byte & 15];
     }
@@ -137,7 +127,12 @@ std::string sessionKey(const mail::ServerAddress& server, const std::string& dom
     for (const std::string_view field : {std::string_view(server.host), std::string_view(server.port), std::string_view(domain),
                                          std::string_view(user)})
         key += std::to_string(field.size()) + ':' + std::string(field) + '|';
-    return key + security + (accessToken ? 't' : 'p') + '|' + (secret.empty() && user.empty() ? std::string() : saltedHash(secret));
+    key += std::string{security, accessToken ? 't' : 'p', '|'};
+    if (secret.empty() && user.empty())
+        return key;
+    // Without a hash, sessions of different secrets could not be told apart: none is kept.
+    const std::string hash = saltedHash(secret);
+    return hash.empty() ? std::string() : key + hash;
 }
 
 } // namespace qel::mailcomponent
