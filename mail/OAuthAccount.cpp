@@ -162,15 +162,20 @@ void appendFormField(SecretText& body, std::string_view name, std::string_view v
     encode(value);
 }
 
+void appendClient(SecretText& body, const OAuthAccount& account)
+{
+    appendFormField(body, "client_id", account.clientId);
+    if (!account.clientSecret.empty())
+        appendFormField(body, "client_secret", account.clientSecret.view());
+}
+
 SecretText tokenRequest(const OAuthAccount& account, std::string_view refreshToken)
 {
     SecretText body;
     appendFormField(body, "grant_type", grantName(account.grant));
     if (account.grant == OAuthGrant::RefreshToken)
         appendFormField(body, "refresh_token", refreshToken);
-    appendFormField(body, "client_id", account.clientId);
-    if (!account.clientSecret.empty())
-        appendFormField(body, "client_secret", account.clientSecret.view());
+    appendClient(body, account);
     appendFormField(body, "scope", account.scope);
     return body;
 }

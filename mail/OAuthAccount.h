@@ -44,6 +44,9 @@ MailCode readStoredForm(std::string_view blob, OAuthAccount& account, std::strin
 // application/x-www-form-urlencoded: "name=value", joined by "&".
 void appendFormField(SecretText& body, std::string_view name, std::string_view value);
 
+// client_id, and client_secret when the account has one: how a client names itself to the token endpoint.
+void appendClient(SecretText& body, const OAuthAccount& account);
+
 // The request for a new access token: the client credentials grant, or the
 // refresh token grant with `refreshToken`.
 SecretText tokenRequest(const OAuthAccount& account, std::string_view refreshToken);

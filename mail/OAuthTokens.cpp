@@ -11,6 +11,16 @@ constexpr std::chrono::seconds kExpiryMargin{60};
 
 } // namespace
 
+MailCode requestTokens(HttpsPoster& https, const std::string& url, std::string_view form, Deadline deadline,
+                       TokenGrant& grant, std::string& detail, std::string* error)
+{
+    int status = 0;
+    SecretText body;
+    if (const MailCode sent = https.post(url, form, deadline, status, body, detail); sent != Ok)
+        return sent;
+    return readTokenResponse(status, body.view(), grant, detail, error);
+}
+
 TokenCache& TokenCache::process()
 {
     static TokenCache cache;
@@ -63,14 +73,11 @@ MailCode OAuthTokens::token(bool renew, Deadline deadline, SecretText& token, st
         detail = "no refresh token is stored for this server: run qel-smtp-credential oauth-user";
         return AuthenticationFailed;
     }
-    const SecretText request = tokenRequest(account_, refreshToken.view());
-    int status = 0;
-    SecretText body;
-    if (const MailCode sent = https_.post(account_.tokenEndpoint, request.view(), deadline, status, body, detail); sent != Ok)
-        return sent;
     TokenGrant grant;
-    if (const MailCode read = readTokenResponse(status, body.view(), grant, detail); read != Ok)
-        return read;
+    if (const MailCode got = requestTokens(https_, account_.tokenEndpoint, tokenRequest(account_, refreshToken.view()).view(),
+                                           deadline, grant, detail);
+        got != Ok)
+        return got;
     // Should storing fail, this send still goes: failing it would not bring the old token back.
     if (!grant.refreshToken.empty() && grant.refreshToken.view() != refreshToken.view())
         store_.write(refreshTarget_, mailbox_, grant.refreshToken.view());

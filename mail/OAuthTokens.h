@@ -24,6 +24,13 @@ public:
                           std::string& detail) = 0;
 };
 
+struct TokenGrant;
+
+// POSTs a token request to `url` and reads the answer into `grant`;
+// `error` gets an OAuth refusal's code.
+MailCode requestTokens(HttpsPoster& https, const std::string& url, std::string_view form, Deadline deadline,
+                       TokenGrant& grant, std::string& detail, std::string* error = nullptr);
+
 // Where secrets are stored by target name (the Credential Manager).
 class SecretStore {
 public:

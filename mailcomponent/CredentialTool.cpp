@@ -166,24 +166,12 @@ std::string named(const Options& options, const wchar_t* name)
     return found == options.named.end() ? std::string() : found->second;
 }
 
-// POSTs and reads a token response; `error` gets an OAuth refusal's code.
+// A token request to the endpoint, within the tool's time for one request.
 mail::MailCode requestTokens(const std::string& url, const SecretText& form, mail::TokenGrant& grant, std::string& detail,
                              std::string* error = nullptr)
 {
     WinHttpPoster https;
-    int status = 0;
-    SecretText body;
-    if (const mail::MailCode sent = https.post(url, form.view(), mail::Deadline::in(kRequestTimeout), status, body, detail);
-        sent != mail::Ok)
-        return sent;
-    return mail::readTokenResponse(status, body.view(), grant, detail, error);
-}
-
-void appendClient(SecretText& form, const mail::OAuthAccount& account)
-{
-    mail::appendFormField(form, "client_id", account.clientId);
-    if (!account.clientSecret.empty())
-        mail::appendFormField(form, "client_secret", account.clientSecret.view());
+    return mail::requestTokens(https, url, form.view(), mail::Deadline::in(kRequestTimeout), grant, detail, error);
 }
 
 // RFC 8628: the person signs in elsewhere with a code; this polls until then.
@@ -211,7 +199,7 @@ int deviceFlow(const mail::OAuthAccount& account, mail::TokenGrant& grant)
         SecretText poll;
         mail::appendFormField(poll, "grant_type", "urn:ietf:params:oauth:grant-type:device_code");
         mail::appendFormField(poll, "device_code", device.deviceCode.view());
-        appendClient(poll, account);
+        mail::appendClient(poll, account);
         std::string error;
         const mail::MailCode code = requestTokens(account.tokenEndpoint, poll, grant, detail, &error);
         if (code == mail::Ok)
@@ -365,7 +353,7 @@ int loopbackFlow(const mail::OAuthAccount& account, const Options& options, mail
     mail::appendFormField(exchange, "code", code);
     mail::appendFormField(exchange, "redirect_uri", redirect);
     mail::appendFormField(exchange, "code_verifier", verifier);
-    appendClient(exchange, account);
+    mail::appendClient(exchange, account);
     wipe(code.data(), code.size());
     wipe(target.data(), target.size());
     std::string detail;
