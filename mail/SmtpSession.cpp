@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <optional>
 
 #include "mail/DotStuffer.h"
 #include "mail/SmtpAuth.h"
@@ -20,8 +21,11 @@ constexpr std::size_t kMaxReplyLines = 256;
 constexpr std::uint64_t kSlowestBytesPerSecond = 16 * 1024;
 // What the data is gathered into before it goes out.
 constexpr std::size_t kDataWrite = 64 * 1024;
-// The largest message sent behind BDAT before its MAIL and RCPT are answered.
-constexpr std::uint64_t kMostSentUnasked = 1024 * 1024;
+// Replies owed at most at once in a pipelined group: even at the longest
+// a reply may be, they fit a server's socket buffers, so a server that stops
+// reading until its replies are read never waits on us while we wait on it
+// (RFC 2920 3.1).
+constexpr std::size_t kMostUnanswered = 16;
 // QUIT's reply only tells that the server heard it: not worth a long wait.
 constexpr milliseconds kQuitWait{2000};
 // Enough of a reply to say why; a server cannot make the detail grow without end.
@@ -56,6 +60,7 @@ public:
     }
 
     // Bytes already read but not yet taken as a reply.
+    bool holdsUnread() const { return !buffer_.empty(); }
     void discardUnread() { buffer_.clear(); }
     void wipeUnread()
     {
@@ -141,6 +146,14 @@ public:
     MailCode expect(std::initializer_list<int> expected, MailCode refused, Deadline deadline,
                     std::vector<std::string>* text = nullptr)
     {
+        if (const MailCode status = reply(deadline, text); status != Ok)
+            return status;
+        return std::find(expected.begin(), expected.end(), code_) != expected.end() ? Ok : refuseWithReply(refused);
+    }
+
+    // Reads the next reply, whatever its code: Ok when there was one.
+    MailCode reply(Deadline deadline, std::vector<std::string>* text = nullptr)
+    {
         code_ = 0;
         std::vector<std::string> lines;
         if (const MailCode status = replies_.read(code_, deadline, &lines); status != Ok)
@@ -158,9 +171,7 @@ public:
         }
         if (text)
             text->insert(text->end(), lines.begin(), lines.end());
-        if (code_ == 552)
-            return refuseWithReply(MessageNotFormed); // RFC 1870: the message is too large
-        return std::find(expected.begin(), expected.end(), code_) != expected.end() ? Ok : refuseWithReply(refused);
+        return Ok;
     }
 
     int code() const { return code_; }
@@ -175,6 +186,7 @@ public:
 
     // Bytes the server sent before a TLS handshake are no replies.
     void discardUnread() { replies_.discardUnread(); }
+    bool holdsUnread() const { return replies_.holdsUnread(); }
 
     // Ends with `code` for a reason of the component's own.
     MailCode refuse(MailCode code, std::string reason)
@@ -182,10 +194,13 @@ public:
         detail_ = std::move(reason);
         return code;
     }
-    // Ends with `code` because of the reply just read.
-    MailCode refuseWithReply(MailCode code)
+    // Ends with `code` because of the reply just read; a 4xx says that a
+    // later try may succeed.
+    MailCode refuseWithReply(MailCode code, bool temporary = false)
     {
-        detail_ = "the server answered: " + lastReply_;
+        temporary = temporary || code_ / 100 == 4;
+        detail_ = (temporary ? "temporary failure, a later try may succeed; the server answered: " : "the server answered: ")
+                + lastReply_;
         return code;
     }
     const std::string& detail() const { return detail_; }
@@ -408,10 +423,10 @@ MailCode authenticate(Dialogue& dialogue, const std::vector<std::string>& extens
 }
 
 MailCode transact(Dialogue& dialogue, SmtpTransport& transport, const std::vector<std::string>& extensions,
-                  const Envelope& envelope, MessageData& data, const DeliveryOptions& options, bool resumed);
+                  const Envelope& envelope, MessageData& data, const DeliveryOptions& options, bool resumed, bool& untaken);
 
 MailCode converse(Dialogue& dialogue, SmtpTransport& transport, const ServerAddress& server, const Envelope& envelope,
-                  MessageData& data, const DeliveryOptions& options)
+                  MessageData& data, const DeliveryOptions& options, bool& untaken)
 {
     const std::string domain = options.domain.empty() ? transport.localAddressLiteral() : options.domain;
     if (!isEhloDomain(domain))
@@ -469,17 +484,54 @@ MailCode converse(Dialogue& dialogue, SmtpTransport& transport, const ServerAddr
             status != Ok)
             return dialogue.quit(status);
 
-    return transact(dialogue, transport, extensions, envelope, data, options, false);
+    return transact(dialogue, transport, extensions, envelope, data, options, false, untaken);
 }
 
-// MAIL, RCPT and DATA, then the data. Where the server pipelines, the three
-// go in one write and every reply is read in order: a refusal among them
-// ends the mail before any data, and a 354 that still came is answered by
-// closing, so the server drops the empty message. Where it also takes BDAT,
-// MAIL, RCPT, BDAT and the message go together: one round trip.
-MailCode transact(Dialogue& dialogue, SmtpTransport& transport, const std::vector<std::string>& extensions,
-                  const Envelope& envelope, MessageData& data, const DeliveryOptions& options, bool resumed)
+// One command of a mail's transaction, for the reply it is owed.
+struct Command {
+    enum Kind { Mail, Rcpt, Data, Bdat } kind;
+    std::string text;
+};
+
+// Ok, or the code a reply to `kind` ends the mail with. A 421 closes the
+// connection at any step: neither the sender nor the recipient was at fault.
+MailCode verdictOn(Command::Kind kind, int code, bool final)
 {
+    if (code == 421)
+        return ConnectionDropped;
+    if (final) // BDAT's reply, or the one to the dot
+        return code / 100 == 2 ? Ok : code == 552 ? MessageNotFormed : UnexpectedReply;
+    switch (kind) {
+    case Command::Mail:
+        return code == 250 ? Ok : code == 552 ? MessageNotFormed : SenderRejected; // 552: over SIZE (RFC 1870)
+    case Command::Rcpt:
+        return code == 250 || code == 251 ? Ok : RecipientRejected;
+    default:
+        return code == 354 ? Ok : UnexpectedReply;
+    }
+}
+
+// MAIL, RCPT per recipient and DATA, or BDAT with the message, every reply
+// read in order; where the server pipelines, written in groups of at most
+// kMostUnanswered. The rules for what the caller learns, here and nowhere
+// else:
+// - A reply still owed once any byte of the message has gone is waited for
+//   under FinalReplyTimeout, since the server may hold it until it has
+//   checked the message; before that, under Timeout.
+// - The mail is delivered exactly when the final reply (to BDAT, or to the
+//   dot) is 2xx.
+// - A refused sender or recipient ends the mail before its data; a 354 that
+//   still came is answered by closing, so the server drops the empty message.
+// - `untaken`: the connection closed (a 421, or no reply at all) where the
+//   server cannot have taken the mail (none of it written, or a 421 to a
+//   command before it), and no later reply was 2xx. Only such a mail may go
+//   again on a new connection.
+// - After the whole message, a lost connection or a final reply that never
+//   came may hide a delivered mail: the detail says so.
+MailCode transact(Dialogue& dialogue, SmtpTransport& transport, const std::vector<std::string>& extensions,
+                  const Envelope& envelope, MessageData& data, const DeliveryOptions& options, bool resumed, bool& untaken)
+{
+    untaken = false;
     std::string sizeParameter;
     for (std::size_t i = 1; i < extensions.size(); ++i) { // the first line greets
         std::uint64_t limit = 0;
@@ -496,84 +548,94 @@ MailCode transact(Dialogue& dialogue, SmtpTransport& transport, const std::vecto
     // only when it is small: beyond that its transfer outweighs the round
     // trip saved, and a refusal would waste it.
     const bool chunked = pipelined && offered.chunking && envelope.to.size() == 1 && data.size() <= kMostSentUnasked;
-    bool dataWent = false;
-    // A kept session the server has closed, or is closing, meanwhile. A 421
-    // to MAIL means no mail began, even with the message already sent.
-    const auto closedMeanwhile = [&](MailCode status) {
-        if (resumed && (dialogue.code() == 421 || (status == ConnectionDropped && !dataWent)))
-            options.session->closedBeforeData = true;
-        return status;
-    };
-    if (resumed && !transport.quiet())
-        return closedMeanwhile(ConnectionDropped);
-    std::vector<std::string> commands{"MAIL FROM:<" + envelope.from + ">" + sizeParameter + "\r\n"};
-    for (const std::string& recipient : envelope.to)
-        commands.push_back("RCPT TO:<" + recipient + ">\r\n");
-    commands.push_back(chunked ? "BDAT " + std::to_string(data.size()) + " LAST\r\n" : "DATA\r\n");
-    const auto refusalOf = [&](std::size_t i) {
-        return i == 0 ? SenderRejected : i + 1 < commands.size() ? RecipientRejected : UnexpectedReply;
-    };
-    const auto replyTo = [&](std::size_t i, Deadline deadline) {
-        return i == 0 ? dialogue.expect({250}, SenderRejected, deadline)
-             : i + 1 < commands.size() ? dialogue.expect({250, 251}, RecipientRejected, deadline)
-             : chunked ? dialogue.expect({250}, UnexpectedReply, Deadline::in(options.finalReplyTimeout))
-                       : dialogue.expect({354}, UnexpectedReply, deadline);
-    };
-    if (pipelined) {
-        std::string batch;
-        for (const std::string& command : commands)
-            batch += command;
-        if (chunked) {
-            // A failure inside the message leaves the connection to be closed short of its count.
-            dataWent = true;
-            if (const MailCode status = sendMessage(transport, data, options, std::move(batch), true); status != Ok)
-                return status;
-        } else if (const MailCode status = transport.send(batch, dialogue.stepDeadline()); status != Ok) {
-            return closedMeanwhile(status);
-        }
-        const Deadline deadline = dialogue.stepDeadline();
-        MailCode refusal = Ok;
-        std::string reason;
-        for (std::size_t i = 0; i < commands.size(); ++i) {
-            const MailCode status = replyTo(i, deadline);
-            if (status == Ok)
-                continue;
-            if (i == 0)
-                closedMeanwhile(status);
-            if (status != refusalOf(i) && status != MessageNotFormed)
-                return refusal != Ok ? dialogue.refuse(refusal, reason) : dialogue.quit(status);
-            if (refusal == Ok) {
-                refusal = status;
-                reason = dialogue.detail();
-            }
-        }
-        if (refusal != Ok)
-            return dialogue.code() == 354 ? dialogue.refuse(refusal, reason) : dialogue.quit(dialogue.refuse(refusal, reason));
-    } else {
-        for (std::size_t i = 0; i < commands.size(); ++i) {
-            const Deadline deadline = dialogue.stepDeadline();
-            MailCode status = transport.send(commands[i], deadline);
-            if (status == Ok)
-                status = replyTo(i, deadline);
-            if (status != Ok)
-                return dialogue.quit(i == 0 ? closedMeanwhile(status) : status);
-        }
+    if (resumed && !transport.quiet()) {
+        untaken = true;
+        return dialogue.refuse(ConnectionDropped, "the kept connection was closed by the server while it waited");
     }
-    if (!chunked) {
+    std::vector<Command> commands{{Command::Mail, "MAIL FROM:<" + envelope.from + ">" + sizeParameter + "\r\n"}};
+    for (const std::string& recipient : envelope.to)
+        commands.push_back({Command::Rcpt, "RCPT TO:<" + recipient + ">\r\n"});
+    commands.push_back(chunked ? Command{Command::Bdat, "BDAT " + std::to_string(data.size()) + " LAST\r\n"}
+                               : Command{Command::Data, "DATA\r\n"});
+
+    bool messageStarted = false;   // a byte of it went
+    std::optional<Deadline> final; // the whole of it went
+    MailCode refusal = Ok, failure = Ok;
+    std::string reason;
+    bool refusedFinal = false, closing = false, acceptedSince = false, delivered = false;
+    const auto hear = [&](std::size_t i, Deadline deadline, bool isFinal) {
+        // After a 421 nothing is worth the final reply's long wait.
+        if (const MailCode status = dialogue.reply(closing ? dialogue.stepDeadline() : final ? *final : deadline); status != Ok)
+            return failure = status;
+        const int code = dialogue.code();
+        const MailCode verdict = verdictOn(commands[i].kind, code, isFinal);
+        if (verdict == Ok) {
+            acceptedSince = acceptedSince || (refusal != Ok && code / 100 == 2);
+            delivered = isFinal;
+        } else if (refusal == Ok) {
+            refusal = verdict;
+            refusedFinal = isFinal;
+            closing = code == 421;
+            // A full mailbox at RCPT is a 452 in all but name (RFC 5321 4.5.3.1.10).
+            dialogue.refuseWithReply(verdict, commands[i].kind == Command::Rcpt && code == 552);
+            reason = dialogue.detail();
+        }
+        return Ok;
+    };
+    for (std::size_t next = 0; next < commands.size() && refusal == Ok && failure == Ok;) {
+        const std::size_t first = next;
+        std::string batch;
+        for (; next < commands.size() && next - first < (pipelined ? kMostUnanswered : 1); ++next)
+            batch += commands[next].text;
+        const Deadline deadline = dialogue.stepDeadline();
+        if (chunked && next == commands.size()) {
+            messageStarted = true;
+            // A failure inside the message leaves the connection to be closed short of its count.
+            const MailCode written = sendMessage(transport, data, options, std::move(batch), true);
+            if (written == Ok)
+                final = Deadline::in(options.finalReplyTimeout);
+            else if (written != ConnectionDropped)
+                return written;
+            // Closed under the write: a 421 before it may still be there to read.
+        } else if (const MailCode written = transport.send(batch, deadline); written != Ok) {
+            failure = written;
+            break;
+        }
+        for (std::size_t i = first; i < next && failure == Ok; ++i)
+            hear(i, deadline, commands[i].kind == Command::Bdat);
+    }
+    if (refusal == Ok && failure == Ok && !chunked) {
         // A failure inside the data leaves the connection to be closed without
         // the final dot, so the server drops what it got.
-        if (const MailCode status = sendMessage(transport, data, options, {}, false); status != Ok)
-            return status;
-        if (const MailCode status = dialogue.expect({250}, UnexpectedReply, Deadline::in(options.finalReplyTimeout));
-            status != Ok)
-            return dialogue.quit(status);
+        messageStarted = true;
+        if (const MailCode written = sendMessage(transport, data, options, {}, false); written != Ok)
+            return written;
+        final = Deadline::in(options.finalReplyTimeout);
+        hear(commands.size() - 1, *final, true);
     }
-    if (options.session) {
-        options.session->open = true;
-        options.session->extensions = extensions;
-        return Ok;
+
+    if (delivered) {
+        // Kept only when the server has said nothing more: unread bytes would
+        // put the next mail out of step.
+        if (options.session && refusal == Ok && !dialogue.holdsUnread() && transport.quiet()) {
+            options.session->open = true;
+            options.session->extensions = extensions;
+            return Ok;
+        }
+        return dialogue.quit(Ok);
     }
-    return dialogue.quit(Ok);
+    if (refusal != Ok) {
+        untaken = closing && !acceptedSince && (!messageStarted || !refusedFinal);
+        dialogue.refuse(refusal, reason);
+        // Closing is the answer to a 354 after a refusal, and all a 421 leaves.
+        return closing || dialogue.code() == 354 ? refusal : dialogue.quit(refusal);
+    }
+    untaken = failure == ConnectionDropped && !messageStarted;
+    if (final && (failure == ConnectionDropped || failure == NoReplyInTime))
+        return dialogue.refuse(failure, failure == ConnectionDropped
+                                            ? "the server may have taken the message: the connection was closed after all of it was sent"
+                                            : "the server may have taken the message: it sent no final reply within FinalReplyTimeout");
+    return dialogue.quit(failure);
 }
 
 // Words for a failure that neither the server nor the transport explained.
@@ -599,35 +661,41 @@ std::string plainDetail(MailCode code)
 
 } // namespace
 
-void closeSession(SmtpTransport& transport)
+void closeSession(SmtpTransport& transport, Deadline deadline)
 {
-    transport.send("QUIT\r\n", Deadline::in(kQuitWait));
+    transport.send("QUIT\r\n", deadline);
 }
 
 MailCode deliver(SmtpTransport& transport, const ServerAddress& server, const Envelope& envelope, MessageData& data,
                  const DeliveryOptions& options)
 {
-    Dialogue dialogue(transport, options);
-    data.rewind();
     SessionState* const session = options.session;
     const bool resumed = session && session->open;
-    if (session) {
+    if (session)
         session->open = false;
-        session->closedBeforeData = false;
-    }
-    const MailCode outcome = resumed ? transact(dialogue, transport, session->extensions, envelope, data, options, true)
-                                     : converse(dialogue, transport, server, envelope, data, options);
-    if (options.detail) {
-        options.detail->clear();
-        if (outcome != Ok) {
-            // A server's own reason beats how the connection ended after it (a 421, then a close).
-            const std::string fromTransport = transport.failureDetail();
-            *options.detail = !dialogue.detail().empty() ? dialogue.detail()
-                            : !fromTransport.empty()     ? fromTransport
-                                                         : plainDetail(outcome);
+    const auto attempt = [&](SmtpTransport& line, bool resumed, bool& untaken) {
+        Dialogue dialogue(line, options);
+        data.rewind(); // every delivery starts at the message's first octet
+        const MailCode outcome = resumed ? transact(dialogue, line, session->extensions, envelope, data, options, true, untaken)
+                                         : converse(dialogue, line, server, envelope, data, options, untaken);
+        if (options.detail) {
+            options.detail->clear();
+            if (outcome != Ok) {
+                // A server's own reason beats how the connection ended after it (a 421, then a close).
+                const std::string fromTransport = line.failureDetail();
+                *options.detail = !dialogue.detail().empty() ? dialogue.detail()
+                                : !fromTransport.empty()     ? fromTransport
+                                                             : plainDetail(outcome);
+            }
         }
-    }
-    return outcome;
+        return outcome;
+    };
+    bool untaken = false;
+    const MailCode outcome = attempt(transport, resumed, untaken);
+    if (!untaken || !options.reconnect)
+        return outcome;
+    // The server cannot have taken it: once more, from the start, on a new connection.
+    return attempt(options.reconnect->fresh(), false, untaken);
 }
 
 } // namespace qel::mail

@@ -60,6 +60,9 @@ public:
     virtual void rewind() = 0;
 };
 
+// The largest message sent behind BDAT before its MAIL and RCPT are answered.
+constexpr std::uint64_t kMostSentUnasked = 1024 * 1024;
+
 enum class Security { Plain, StartTls, Implicit };
 
 struct ServerAddress {
@@ -87,13 +90,19 @@ struct Envelope {
 // A connection left greeted (and authenticated) after a delivered mail, at
 // a command boundary, so the next mail on it starts with MAIL.
 struct SessionState {
-    // In: the transport holds such a session. Out: it still does (no QUIT sent).
+    // In: the transport holds such a session. Out: it still does (no QUIT
+    // sent, nothing unread).
     bool open = false;
-    // Out: a session taken open was found closed or closing (dropped, 421)
-    // before any of the message went out: the mail may go on a new connection.
-    bool closedBeforeData = false;
     // The lines of the session's last EHLO reply.
     std::vector<std::string> extensions;
+};
+
+// Where a mail that the server cannot have taken goes again, once: a new,
+// unconnected transport (the caller owns it, and it replaces the old one).
+class TransportSource {
+public:
+    virtual ~TransportSource() = default;
+    virtual SmtpTransport& fresh() = 0;
 };
 
 struct DeliveryOptions {
@@ -119,12 +128,16 @@ struct DeliveryOptions {
     // When not null, the session may continue one taken open, and is left
     // open after a delivered mail instead of saying QUIT.
     SessionState* session = nullptr;
+    // When not null, a mail whose connection closed before the server could
+    // have taken it goes once more, on a transport from here.
+    TransportSource* reconnect = nullptr;
 };
 
 MailCode deliver(SmtpTransport& transport, const ServerAddress& server, const Envelope& envelope, MessageData& data,
                  const DeliveryOptions& options);
 
-// Ends a kept session: QUIT, its reply not awaited.
-void closeSession(SmtpTransport& transport);
+// Ends a kept session: QUIT, its reply not awaited, the write itself bounded
+// by `deadline`.
+void closeSession(SmtpTransport& transport, Deadline deadline);
 
 } // namespace qel::mail

@@ -1,5 +1,6 @@
 #pragma once
 // An SMTP server in a script, for tests of the dialogue and of what drives it.
+#include <cstdint>
 #include <deque>
 #include <string>
 #include <utility>
@@ -23,6 +24,8 @@ public:
     }
     MailCode send(std::string_view bytes, Deadline) override
     {
+        if (writes.size() >= dropOnWrite)
+            return ConnectionDropped;
         sent += bytes;
         writes.emplace_back(bytes);
         return Ok;
@@ -55,6 +58,8 @@ public:
     MailCode tlsResult = Ok;
     std::string tlsDetail;
     bool trickle = false;
+    // The write of this index, and every one after it, finds the connection closed.
+    std::size_t dropOnWrite = SIZE_MAX;
     std::string connectedTo;
     std::string sent;
     std::vector<std::string> writes;

@@ -1,6 +1,8 @@
 // The SMTP dialogue against a scripted server.
 #include <deque>
 #include <map>
+#include <memory>
+#include <optional>
 #include <set>
 #include <utility>
 
@@ -84,7 +86,10 @@ TEST(SmtpSessionTest, EachFailureHasItsCode)
         {{"220 hi\r\n", "250 ok\r\n", "552 too big\r\n"}, MessageNotFormed},
         {{"220 hi\r\n", "250 ok\r\n", "250 ok\r\n", "250 ok\r\n", "250 ok\r\n", "354 go\r\n", "552 too big\r\n"},
          MessageNotFormed},
+        {{"220 hi\r\n", "250 ok\r\n", "451 4.3.0 later\r\n"}, SenderRejected},
+        {{"220 hi\r\n", "250 ok\r\n", "421 4.3.2 closing\r\n", ""}, ConnectionDropped},
         {{"220 hi\r\n", "250 ok\r\n", "250 ok\r\n", "550 no such user\r\n"}, RecipientRejected},
+        {{"220 hi\r\n", "250 ok\r\n", "250 ok\r\n", "552 4.2.2 mailbox full\r\n"}, RecipientRejected},
         {{"220 hi\r\n", "250 ok\r\n", "250 ok\r\n", "250 ok\r\n", "250 ok\r\n", "451 later\r\n"}, UnexpectedReply},
         {{"220 hi\r\n", "250 ok\r\n", "250 ok\r\n", "250 ok\r\n", "250 ok\r\n", "354 go\r\n", ""}, ConnectionDropped},
         {{"..."}, NoReplyInTime},
@@ -182,25 +187,65 @@ TEST(SmtpSessionTest, OneDeadlinePerReplyTheFinalOneLonger)
     }
 }
 
+// With BDAT the message goes before MAIL and RCPT are answered, and a server
+// may hold those replies until it has checked the message: all three get
+// the final reply's wait.
+TEST(SmtpSessionTest, RepliesOwedAfterTheMessageGetTheFinalWait)
+{
+    ScriptedServer server({"250 ok\r\n", "250 ok\r\n", "250 queued\r\n"});
+    SessionState session{true, {"hi", "PIPELINING", "CHUNKING"}};
+    DeliveryOptions options = clientOptions();
+    options.session = &session;
+    options.stepTimeout = std::chrono::seconds(30);
+    options.finalReplyTimeout = std::chrono::seconds(600);
+    TextData data("body\r\n");
+    const auto started = Deadline::Clock::now();
+    ASSERT_EQ(run(server, data, options, {"me@example.com", {"gateway@example.com"}}), Ok);
+    ASSERT_EQ(server.receiveDeadlines.size(), 3u);
+    for (const auto& [unread, when] : server.receiveDeadlines)
+        EXPECT_GE(when, started + std::chrono::seconds(600)) << "reply " << 3 - unread;
+}
+
+// Hands out new scripted connections for a mail that goes again, and
+// counts how often it was asked.
+class ScriptedReconnect : public TransportSource {
+public:
+    explicit ScriptedReconnect(std::optional<std::deque<std::string>> replies) : replies_(std::move(replies)) {}
+    SmtpTransport& fresh() override
+    {
+        servers.push_back(std::make_unique<ScriptedServer>(replies_.value_or(std::deque<std::string>{})));
+        return *servers.back();
+    }
+    std::vector<std::unique_ptr<ScriptedServer>> servers;
+
+private:
+    std::optional<std::deque<std::string>> replies_;
+};
+
 // PIPELINING, CHUNKING and a session kept for the next mail: what goes
-// out, in which writes, and what the caller learns. "|" separates writes; a
-// resumed session starts at MAIL with the extensions of its EHLO. Where
-// CHUNKING is offered the message is ".body\r\n", which BDAT sends as it is.
+// out, in which writes, what the caller learns, and when the mail goes
+// again on a new connection. "|" separates writes; a resumed session starts
+// at MAIL with the extensions of its EHLO. Where CHUNKING is offered the
+// message is ".body\r\n", which BDAT sends as it is.
 TEST(SmtpSessionTest, PipelinedAndKeptSessions)
 {
     struct Case {
         const char* name;
-        bool offered;
-        bool resumed;
         std::deque<std::string> replies;
         MailCode expected;
         std::string writes;
-        bool leftOpen;
-        bool closedBeforeData = false;
-        bool pipelining = true;
+        bool resumed = false;
+        bool offered = true; // PIPELINING
         bool chunking = false;
+        bool pipelining = true;
+        bool keeping = false; // the caller would keep the session
+        bool leftOpen = false;
         std::size_t recipients = 2;
         bool quiet = true;
+        std::size_t dropOnWrite = SIZE_MAX;
+        // Replies of the new connection, when the mail must go again on one.
+        std::optional<std::deque<std::string>> again;
+        const char* detail = ""; // a part of ErrorDetail
     };
     const std::string envelope = "MAIL FROM:<me@example.com> SIZE=6\r\nRCPT TO:<gateway@example.com>\r\n"
                                  "RCPT TO:<copy@example.com>\r\nDATA\r\n";
@@ -209,48 +254,194 @@ TEST(SmtpSessionTest, PipelinedAndKeptSessions)
     const std::string hello = "220 hi\r\n";
     const std::string pipelining = "250-hi\r\n250-PIPELINING\r\n250 SIZE\r\n";
     const std::string chunk = "MAIL FROM:<me@example.com> SIZE=7\r\nRCPT TO:<gateway@example.com>\r\nBDAT 7 LAST\r\n.body\r\n";
+    const std::string chunkingHello = "250-hi\r\n250-PIPELINING\r\n250-CHUNKING\r\n250 SIZE\r\n";
+    const std::deque<std::string> againAccepted{hello, "250 hello\r\n", "250 ok\r\n", "250 ok\r\n", "250 ok\r\n",
+                                                "354 go\r\n", "250 queued\r\n"};
+    const std::deque<std::string> againOne{hello, "250 hello\r\n", "250 ok\r\n", "250 ok\r\n", "354 go\r\n", "250 queued\r\n"};
+    const char* mayHaveTaken = "the server may have taken the message";
+    const char* temporary = "temporary failure, a later try may succeed; the server answered: ";
+    // Twenty recipients: sixteen commands, their replies, then the rest.
+    std::string manyFirst = "MAIL FROM:<me@example.com> SIZE=6\r\n", manyRest, manyFirstReplies = "250 ok\r\n", manyRestReplies;
+    for (int i = 0; i < 20; ++i) {
+        (i < 15 ? manyFirst : manyRest) += "RCPT TO:<r" + std::to_string(i) + "@example.com>\r\n";
+        (i < 15 ? manyFirstReplies : manyRestReplies) += "250 ok\r\n";
+    }
+    manyRest += "DATA\r\n";
+    manyRestReplies += "354 go\r\n";
     const std::vector<Case> cases{
-        {"offered: one write, replies in order", true, false,
-         {hello, pipelining, "250 ok\r\n250 ok\r\n", "250 ok\r\n354 go\r\n", "250 queued\r\n"}, Ok,
-         "EHLO client\r\n|" + envelope + "|body\r\n.\r\n|QUIT\r\n", false},
-        {"turned off", true, false, {hello, pipelining, "250 ok\r\n", "250 ok\r\n", "250 ok\r\n", "354 go\r\n", "250 queued\r\n"},
-         Ok, "EHLO client\r\n|" + separate + "|body\r\n.\r\n|QUIT\r\n", false, false, false},
-        {"a refused recipient: no data, the 354 answered by closing", true, false,
-         {hello, pipelining, "250 ok\r\n550 no such user\r\n250 ok\r\n354 go\r\n"}, RecipientRejected,
-         "EHLO client\r\n|" + envelope, false},
-        {"a refused recipient, DATA refused too: QUIT", true, false,
-         {hello, pipelining, "250 ok\r\n550 no such user\r\n550 nor this\r\n554 no valid recipients\r\n", "221 bye\r\n"},
-         RecipientRejected, "EHLO client\r\n|" + envelope + "|QUIT\r\n", false},
-        {"a refused sender", true, false, {hello, pipelining, "550 who\r\n503 first MAIL\r\n503 first MAIL\r\n503 no\r\n", "221 bye\r\n"},
-         SenderRejected, "EHLO client\r\n|" + envelope + "|QUIT\r\n", false},
-        {"kept: no QUIT", true, false, {hello, pipelining, "250 ok\r\n250 ok\r\n250 ok\r\n354 go\r\n", "250 queued\r\n"}, Ok,
-         "EHLO client\r\n|" + envelope + "|body\r\n.\r\n", true},
-        {"resumed: MAIL first", true, true, {"250 ok\r\n250 ok\r\n250 ok\r\n354 go\r\n", "250 queued\r\n"}, Ok,
-         envelope + "|body\r\n.\r\n", true},
-        {"resumed without PIPELINING", false, true, {"250 ok\r\n", "250 ok\r\n", "250 ok\r\n", "354 go\r\n", "250 queued\r\n"},
-         Ok, separate + "|body\r\n.\r\n", true},
-        {"resumed, closed meanwhile", true, true, {""}, ConnectionDropped, envelope, false, true},
-        {"resumed, 421 meanwhile", true, true, {"421 idle too long\r\n", ""}, SenderRejected, envelope, false, true},
-        {"resumed without PIPELINING, 421 meanwhile", false, true, {"421 idle too long\r\n", ""}, SenderRejected,
-         "MAIL FROM:<me@example.com> SIZE=6\r\n|QUIT\r\n", false, true},
-        {"resumed, recipient refused: no new connection", true, true,
-         {"250 ok\r\n550 no such user\r\n250 ok\r\n354 go\r\n"}, RecipientRejected, envelope, false},
-        {"resumed, dropped after the final dot: nothing to resend", true, true,
-         {"250 ok\r\n250 ok\r\n250 ok\r\n354 go\r\n", ""}, ConnectionDropped, envelope + "|body\r\n.\r\n", false},
-        {"CHUNKING: the mail in one write", true, false,
-         {hello, "250-hi\r\n250-PIPELINING\r\n250-CHUNKING\r\n250 SIZE\r\n", "250 ok\r\n250 ok\r\n250 queued\r\n", "221 bye\r\n"},
-         Ok, "EHLO client\r\n|" + chunk + "|QUIT\r\n", false, false, true, true, 1},
-        {"CHUNKING, two recipients: DATA", true, true, {"250 ok\r\n250 ok\r\n250 ok\r\n354 go\r\n", "250 queued\r\n"}, Ok,
-         "MAIL FROM:<me@example.com> SIZE=7\r\nRCPT TO:<gateway@example.com>\r\nRCPT TO:<copy@example.com>\r\nDATA\r\n"
-         "|..body\r\n.\r\n",
-         true, false, true, true},
-        {"CHUNKING, a refused recipient", true, true, {"250 ok\r\n550 no such user\r\n554 no valid recipients\r\n", "221 bye\r\n"},
-         RecipientRejected, chunk + "|QUIT\r\n", false, false, true, true, 1},
-        {"CHUNKING, 421 to MAIL: no mail began", true, true, {"421 idle too long\r\n", ""}, SenderRejected, chunk, false, true,
-         true, true, 1},
-        {"CHUNKING, dropped unanswered: the message went, not again", true, true, {""}, ConnectionDropped, chunk, false, false,
-         true, true, 1},
-        {"resumed, the server spoke or closed while idle", true, true, {}, ConnectionDropped, "", false, true, true, true, 1, false},
+        {.name = "offered: one write, replies in order",
+         .replies = {hello, pipelining, "250 ok\r\n250 ok\r\n", "250 ok\r\n354 go\r\n", "250 queued\r\n"},
+         .expected = Ok,
+         .writes = "EHLO client\r\n|" + envelope + "|body\r\n.\r\n|QUIT\r\n"},
+        {.name = "turned off",
+         .replies = {hello, pipelining, "250 ok\r\n", "250 ok\r\n", "250 ok\r\n", "354 go\r\n", "250 queued\r\n"},
+         .expected = Ok,
+         .writes = "EHLO client\r\n|" + separate + "|body\r\n.\r\n|QUIT\r\n",
+         .pipelining = false},
+        {.name = "a refused recipient: no data, the 354 answered by closing",
+         .replies = {hello, pipelining, "250 ok\r\n550 no such user\r\n250 ok\r\n354 go\r\n"},
+         .expected = RecipientRejected,
+         .writes = "EHLO client\r\n|" + envelope,
+         .detail = "the server answered: 550 no such user"},
+        {.name = "a refused recipient, DATA refused too: QUIT",
+         .replies = {hello, pipelining, "250 ok\r\n550 no such user\r\n550 nor this\r\n554 no valid recipients\r\n", "221 bye\r\n"},
+         .expected = RecipientRejected,
+         .writes = "EHLO client\r\n|" + envelope + "|QUIT\r\n"},
+        {.name = "a recipient refused for now: said so",
+         .replies = {hello, pipelining, "250 ok\r\n450 4.2.1 try later\r\n250 ok\r\n554 no\r\n", "221 bye\r\n"},
+         .expected = RecipientRejected,
+         .writes = "EHLO client\r\n|" + envelope + "|QUIT\r\n",
+         .detail = "temporary failure, a later try may succeed; the server answered: 450 4.2.1 try later"},
+        {.name = "a full mailbox at RCPT: the recipient, for now, not the message",
+         .replies = {hello, pipelining, "250 ok\r\n552 4.2.2 mailbox full\r\n250 ok\r\n554 no\r\n", "221 bye\r\n"},
+         .expected = RecipientRejected,
+         .writes = "EHLO client\r\n|" + envelope + "|QUIT\r\n",
+         .detail = "temporary failure, a later try may succeed; the server answered: 552 4.2.2 mailbox full"},
+        {.name = "a refused sender",
+         .replies = {hello, pipelining, "550 who\r\n503 first MAIL\r\n503 first MAIL\r\n503 no\r\n", "221 bye\r\n"},
+         .expected = SenderRejected,
+         .writes = "EHLO client\r\n|" + envelope + "|QUIT\r\n"},
+        {.name = "twenty recipients: in groups, each read before the next goes",
+         .replies = {hello, pipelining, manyFirstReplies, manyRestReplies, "250 queued\r\n"},
+         .expected = Ok,
+         .writes = "EHLO client\r\n|" + manyFirst + "|" + manyRest + "|body\r\n.\r\n|QUIT\r\n",
+         .recipients = 20},
+        {.name = "kept: no QUIT",
+         .replies = {hello, pipelining, "250 ok\r\n250 ok\r\n250 ok\r\n354 go\r\n", "250 queued\r\n"},
+         .expected = Ok,
+         .writes = "EHLO client\r\n|" + envelope + "|body\r\n.\r\n",
+         .leftOpen = true},
+        {.name = "a reply behind the final one: delivered, not kept",
+         .replies = {hello, pipelining, "250 ok\r\n250 ok\r\n250 ok\r\n354 go\r\n", "250 queued\r\n421 4.4.2 bye\r\n"},
+         .expected = Ok,
+         .writes = "EHLO client\r\n|" + envelope + "|body\r\n.\r\n|QUIT\r\n",
+         .keeping = true},
+        {.name = "the server spoke after the final reply: delivered, not kept",
+         .replies = {hello, pipelining, "250 ok\r\n250 ok\r\n250 ok\r\n354 go\r\n", "250 queued\r\n"},
+         .expected = Ok,
+         .writes = "EHLO client\r\n|" + envelope + "|body\r\n.\r\n|QUIT\r\n",
+         .keeping = true,
+         .quiet = false},
+        {.name = "resumed: MAIL first",
+         .replies = {"250 ok\r\n250 ok\r\n250 ok\r\n354 go\r\n", "250 queued\r\n"},
+         .expected = Ok,
+         .writes = envelope + "|body\r\n.\r\n",
+         .resumed = true,
+         .leftOpen = true},
+        {.name = "resumed without PIPELINING",
+         .replies = {"250 ok\r\n", "250 ok\r\n", "250 ok\r\n", "354 go\r\n", "250 queued\r\n"},
+         .expected = Ok,
+         .writes = separate + "|body\r\n.\r\n",
+         .resumed = true,
+         .offered = false,
+         .leftOpen = true},
+        {.name = "resumed, closed meanwhile: again",
+         .replies = {""}, .expected = Ok, .writes = envelope, .resumed = true, .again = againAccepted},
+        {.name = "resumed, 421 meanwhile: again",
+         .replies = {"421 idle too long\r\n", ""}, .expected = Ok, .writes = envelope, .resumed = true, .again = againAccepted},
+        {.name = "resumed without PIPELINING, 421 meanwhile: again, no QUIT into the closing",
+         .replies = {"421 idle too long\r\n", ""},
+         .expected = Ok,
+         .writes = "MAIL FROM:<me@example.com> SIZE=6\r\n",
+         .resumed = true,
+         .offered = false,
+         .again = againAccepted},
+        {.name = "resumed, dropped before DATA's answer: nothing of it went, again",
+         .replies = {"250 ok\r\n250 ok\r\n", ""}, .expected = Ok, .writes = envelope, .resumed = true, .again = againAccepted},
+        {.name = "fresh, 421 to MAIL: again, at most once",
+         .replies = {hello, pipelining, "421 4.3.2 shutting down\r\n", ""},
+         .expected = ConnectionDropped,
+         .writes = "EHLO client\r\n|" + envelope,
+         .again = std::deque<std::string>{hello, "250 hello\r\n", "421 4.3.2 still shutting down\r\n", ""},
+         .detail = "temporary failure, a later try may succeed; the server answered: 421 4.3.2 still shutting down"},
+        {.name = "resumed, recipient refused: no new connection",
+         .replies = {"250 ok\r\n550 no such user\r\n250 ok\r\n354 go\r\n"},
+         .expected = RecipientRejected,
+         .writes = envelope,
+         .resumed = true},
+        {.name = "resumed, dropped after the final dot: not again, and said so",
+         .replies = {"250 ok\r\n250 ok\r\n250 ok\r\n354 go\r\n", ""},
+         .expected = ConnectionDropped,
+         .writes = envelope + "|body\r\n.\r\n",
+         .resumed = true,
+         .detail = mayHaveTaken},
+        {.name = "CHUNKING: the mail in one write",
+         .replies = {hello, chunkingHello, "250 ok\r\n250 ok\r\n250 queued\r\n", "221 bye\r\n"},
+         .expected = Ok,
+         .writes = "EHLO client\r\n|" + chunk + "|QUIT\r\n",
+         .chunking = true,
+         .recipients = 1},
+        {.name = "CHUNKING without PIPELINING: DATA",
+         .replies = {hello, "250-hi\r\n250-CHUNKING\r\n250 SIZE\r\n", "250 ok\r\n", "250 ok\r\n", "354 go\r\n", "250 queued\r\n"},
+         .expected = Ok,
+         .writes = "EHLO client\r\n|MAIL FROM:<me@example.com> SIZE=7\r\n|RCPT TO:<gateway@example.com>\r\n|DATA\r\n"
+                   "|..body\r\n.\r\n|QUIT\r\n",
+         .chunking = true,
+         .recipients = 1},
+        {.name = "CHUNKING, two recipients: DATA",
+         .replies = {"250 ok\r\n250 ok\r\n250 ok\r\n354 go\r\n", "250 queued\r\n"},
+         .expected = Ok,
+         .writes = "MAIL FROM:<me@example.com> SIZE=7\r\nRCPT TO:<gateway@example.com>\r\nRCPT TO:<copy@example.com>\r\nDATA\r\n"
+                   "|..body\r\n.\r\n",
+         .resumed = true,
+         .chunking = true,
+         .leftOpen = true},
+        {.name = "CHUNKING, a refused recipient",
+         .replies = {"250 ok\r\n550 no such user\r\n554 no valid recipients\r\n", "221 bye\r\n"},
+         .expected = RecipientRejected,
+         .writes = chunk + "|QUIT\r\n",
+         .resumed = true,
+         .chunking = true,
+         .recipients = 1},
+        {.name = "CHUNKING, 421 to MAIL: no mail began, again",
+         .replies = {"421 idle too long\r\n", ""},
+         .expected = Ok,
+         .writes = chunk,
+         .resumed = true,
+         .chunking = true,
+         .recipients = 1,
+         .again = againOne},
+        {.name = "CHUNKING, closed under the message, a 421 waiting: read, again",
+         .replies = {"421 idle too long\r\n", ""},
+         .expected = Ok,
+         .writes = "",
+         .resumed = true,
+         .chunking = true,
+         .recipients = 1,
+         .dropOnWrite = 0,
+         .again = againOne},
+        {.name = "CHUNKING, 421 to MAIL but BDAT taken: delivered, not again",
+         .replies = {"421 4.3.2 hm\r\n250 ok\r\n250 queued\r\n"},
+         .expected = Ok,
+         .writes = chunk + "|QUIT\r\n",
+         .resumed = true,
+         .chunking = true,
+         .recipients = 1},
+        {.name = "CHUNKING, dropped unanswered: the message went, not again",
+         .replies = {""},
+         .expected = ConnectionDropped,
+         .writes = chunk,
+         .resumed = true,
+         .chunking = true,
+         .recipients = 1,
+         .detail = mayHaveTaken},
+        {.name = "CHUNKING, no reply by the final deadline: not again, and said so",
+         .replies = {"..."},
+         .expected = NoReplyInTime,
+         .writes = chunk,
+         .resumed = true,
+         .chunking = true,
+         .recipients = 1,
+         .detail = mayHaveTaken},
+        {.name = "resumed, the server spoke or closed while idle: again, nothing written",
+         .replies = {},
+         .expected = Ok,
+         .writes = "",
+         .resumed = true,
+         .chunking = true,
+         .recipients = 1,
+         .quiet = false,
+         .again = againOne},
     };
     for (const Case& c : cases) {
         ScriptedServer server(c.replies);
@@ -262,12 +453,17 @@ TEST(SmtpSessionTest, PipelinedAndKeptSessions)
         if (c.chunking)
             session.extensions.push_back("CHUNKING");
         server.quietLine = c.quiet;
+        server.dropOnWrite = c.dropOnWrite;
         Envelope envelope = kEnvelope;
         envelope.to.resize(c.recipients);
+        if (c.recipients > 2)
+            for (std::size_t i = 0; i < c.recipients; ++i)
+                envelope.to[i] = "r" + std::to_string(i) + "@example.com";
         DeliveryOptions options = clientOptions();
         options.pipelining = c.pipelining;
-        const bool keep = c.resumed || c.leftOpen;
-        options.session = keep ? &session : nullptr;
+        options.session = c.resumed || c.leftOpen || c.keeping ? &session : nullptr;
+        ScriptedReconnect reconnect(c.again);
+        options.reconnect = &reconnect;
         std::string detail;
         options.detail = &detail;
         TextData data(c.chunking ? ".body\r\n" : "body\r\n");
@@ -277,22 +473,32 @@ TEST(SmtpSessionTest, PipelinedAndKeptSessions)
             writes += (writes.empty() ? "" : "|") + w;
         EXPECT_EQ(writes, c.writes) << c.name;
         EXPECT_EQ(server.connectedTo.empty(), c.resumed) << c.name;
-        EXPECT_EQ(session.open, c.leftOpen) << c.name;
-        EXPECT_EQ(session.closedBeforeData, c.closedBeforeData) << c.name;
-        if (c.closedBeforeData) {
-            // The caller sends the mail again on a new connection: the whole of it.
-            std::deque<std::string> replies{"220 hi\r\n", "250 hello\r\n"};
-            replies.insert(replies.end(), c.recipients + 1, "250 ok\r\n");
-            replies.insert(replies.end(), {"354 go\r\n", "250 queued\r\n"});
-            ScriptedServer fresh(replies);
-            EXPECT_EQ(run(fresh, data, options, envelope), Ok) << c.name;
-            EXPECT_TRUE(fresh.sent.ends_with(c.chunking ? "DATA\r\n..body\r\n.\r\n" : "DATA\r\nbody\r\n.\r\n"))
-                << c.name << ": " << fresh.sent;
+        // A mail that went again leaves the new connection's session kept.
+        EXPECT_EQ(session.open, c.leftOpen || (c.again && c.expected == Ok && options.session)) << c.name;
+        EXPECT_EQ(reconnect.servers.size(), c.again ? 1u : 0u) << c.name;
+        if (c.again && c.expected == Ok) {
+            // The whole mail goes on the new connection.
+            EXPECT_EQ(reconnect.servers[0]->connectedTo, "mail.example.com:2525") << c.name;
+            EXPECT_TRUE(reconnect.servers[0]->sent.ends_with(c.chunking ? "DATA\r\n..body\r\n.\r\n" : "DATA\r\nbody\r\n.\r\n"))
+                << c.name << ": " << reconnect.servers[0]->sent;
         }
-        if (c.expected == RecipientRejected) {
-            EXPECT_NE(detail.find("550 no such user"), std::string::npos) << c.name << ": " << detail;
-        }
+        EXPECT_NE(detail.find(c.detail), std::string::npos) << c.name << ": " << detail;
     }
+}
+
+// A mail over the bound that BDAT sends unasked goes with DATA.
+TEST(SmtpSessionTest, ChunkingOnlyForSmallMail)
+{
+    const std::string big(kMostSentUnasked + 1, 'x');
+    ScriptedServer server({"250 ok\r\n250 ok\r\n354 go\r\n", "250 queued\r\n"});
+    SessionState session{true, {"hi", "PIPELINING", "CHUNKING"}};
+    DeliveryOptions options = clientOptions();
+    options.session = &session;
+    TextData data(big + "\r\n");
+    EXPECT_EQ(run(server, data, options, {"me@example.com", {"gateway@example.com"}}), Ok);
+    ASSERT_FALSE(server.writes.empty());
+    EXPECT_EQ(server.writes[0], "MAIL FROM:<me@example.com>\r\nRCPT TO:<gateway@example.com>\r\nDATA\r\n");
+    EXPECT_TRUE(server.sent.ends_with(big + "\r\n.\r\n"));
 }
 
 TEST(SmtpSessionTest, ServerNames)
