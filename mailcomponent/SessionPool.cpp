@@ -6,6 +6,7 @@
 #include <bcrypt.h>
 
 #include <algorithm>
+#include <vector>
 
 #include "automation/ComModule.h"
 #include "mailcomponent/SchannelStream.h"
@@ -15,21 +16,28 @@ namespace qel::mailcomponent {
 
 namespace {
 
-void close(std::vector<std::unique_ptr<KeptSession>>& sessions)
+// QUIT is written, never answered: closing costs no more than the write.
+constexpr std::chrono::milliseconds kQuitWrite{2000};
+
+void close(std::unique_ptr<KeptSession> session)
 {
-    for (const auto& session : sessions)
-        mail::closeSession(*session->transport);
-    sessions.clear();
+    mail::closeSession(*session->transport, mail::Deadline::in(kQuitWrite));
+    session.reset(); // TLS close_notify, bounded by the transport
 }
 
 std::string saltedHash(std::string_view secret)
 {
+    // Empty when the system gave no randomness: a hash without a salt would
+    // be the secret's own, so no session is kept then.
     static const std::string salt = [] {
         std::string random(32, '\0');
-        BCryptGenRandom(nullptr, reinterpret_cast<PUCHAR>(random.data()), static_cast<ULONG>(random.size()),
-                        BCRYPT_USE_SYSTEM_PREFERRED_RNG);
+        if (!BCRYPT_SUCCESS(BCryptGenRandom(nullptr, reinterpret_cast<PUCHAR>(random.data()),
+                                            static_cast<ULONG>(random.size()), BCRYPT_USE_SYSTEM_PREFERRED_RNG)))
+            random.clear();
         return random;
     }();
+    if (salt.empty())
+        return {};
     static const char hex[] = "0123456789abcdef";
     std::string text;
     for (const unsigned char byte : sha256({salt, secret})) {
@@ -45,10 +53,9 @@ SessionPool& SessionPool::process()
 {
     static SessionPool& pool = [] () -> SessionPool& {
         static SessionPool kept;
-        // The DLL stays while sessions are kept; asking also closes the expired ones.
+        // The DLL stays while sessions are kept or being closed.
         automation::ComModule::instance().keepLoadedWhile([] {
-            process().expire();
-            if (!process().empty())
+            if (!process().vacant())
                 return true;
             SchannelStream::releaseSharedCredentials();
             return false;
@@ -59,63 +66,123 @@ SessionPool& SessionPool::process()
 }
 
 // Runs only as the DLL unloads with sessions still kept, i.e. as the
-// process ends (DllCanUnloadNow refuses otherwise): no QUIT, no TLS, no
-// waits there, only the sockets closed; the rest goes with the process.
+// process ends (DllCanUnloadNow refuses otherwise, and the closing thread
+// is gone with the process): no QUIT, no TLS, no waits there, only the
+// sockets closed; the rest goes with the process.
 SessionPool::~SessionPool()
 {
-    for (auto& session : kept_) {
-        session->transport->dropSocket();
-        session->transport.release();
-    }
+    for (auto* sessions : {&kept_, &closing_})
+        for (auto& session : *sessions) {
+            session->transport->dropSocket();
+            session->transport.release();
+        }
 }
 
 std::unique_ptr<KeptSession> SessionPool::take(const std::string& key)
 {
-    std::vector<std::unique_ptr<KeptSession>> stale;
-    std::unique_ptr<KeptSession> found;
-    {
-        const std::lock_guard<std::mutex> guard(lock_);
+    const std::lock_guard<std::mutex> guard(lock_);
+    const auto now = std::chrono::steady_clock::now();
+    for (auto it = kept_.begin(); it != kept_.end(); ++it)
+        if ((*it)->key == key && (*it)->idleUntil > now) {
+            std::unique_ptr<KeptSession> found = std::move(*it);
+            kept_.erase(it);
+            return found;
+        }
+    return nullptr;
+}
+
+void SessionPool::put(std::unique_ptr<KeptSession> session, std::chrono::milliseconds idle)
+{
+    const auto now = std::chrono::steady_clock::now();
+    session->idleUntil = now + idle;
+    const std::lock_guard<std::mutex> guard(lock_);
+    if (now - session->opened >= kMostAge) {
+        closeLater(std::move(session));
+    } else {
+        kept_.push_back(std::move(session));
+        if (kept_.size() > kMostSessions) {
+            closeLater(std::move(kept_.front()));
+            kept_.erase(kept_.begin());
+        }
+    }
+    wakeCloser();
+}
+
+bool SessionPool::vacant()
+{
+    const std::lock_guard<std::mutex> guard(lock_);
+    return kept_.empty() && closing_.empty() && !closerRunning_;
+}
+
+void SessionPool::closeLater(std::unique_ptr<KeptSession> session)
+{
+    closing_.push_back(std::move(session));
+}
+
+// With lock_ held. The thread holds a reference to the DLL of its own, so
+// the code it runs stays until it has left it.
+void SessionPool::wakeCloser()
+{
+    if (closerRunning_) {
+        changed_.notify_one();
+        return;
+    }
+    HMODULE self = nullptr;
+    HANDLE thread = nullptr;
+    if (GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&SessionPool::closerMain), &self)) {
+        thread = CreateThread(nullptr, 0, &SessionPool::closerMain, self, 0, nullptr);
+        if (!thread)
+            FreeLibrary(self);
+    }
+    if (thread) {
+        CloseHandle(thread);
+        closerRunning_ = true;
+        return;
+    }
+    // No thread to be had: what must go goes now, and the rest waits for the next put.
+    std::vector<std::unique_ptr<KeptSession>> now = std::move(closing_);
+    closing_.clear();
+    for (auto& session : now)
+        close(std::move(session));
+}
+
+unsigned long __stdcall SessionPool::closerMain(void* module)
+{
+    process().closeExpired();
+    FreeLibraryAndExitThread(static_cast<HMODULE>(module), 0);
+}
+
+void SessionPool::closeExpired()
+{
+    std::unique_lock<std::mutex> guard(lock_);
+    for (;;) {
         const auto now = std::chrono::steady_clock::now();
         for (auto it = kept_.begin(); it != kept_.end();) {
             if ((*it)->idleUntil <= now) {
-                stale.push_back(std::move(*it));
-                it = kept_.erase(it);
-            } else if (!found && (*it)->key == key) {
-                found = std::move(*it);
+                closing_.push_back(std::move(*it));
                 it = kept_.erase(it);
             } else {
                 ++it;
             }
         }
-    }
-    close(stale);
-    return found;
-}
-
-void SessionPool::put(std::unique_ptr<KeptSession> session, std::chrono::milliseconds idle)
-{
-    session->idleUntil = std::chrono::steady_clock::now() + idle;
-    std::vector<std::unique_ptr<KeptSession>> surplus;
-    {
-        const std::lock_guard<std::mutex> guard(lock_);
-        kept_.push_back(std::move(session));
-        if (kept_.size() > kMostSessions) {
-            surplus.push_back(std::move(kept_.front()));
-            kept_.erase(kept_.begin());
+        if (!closing_.empty()) {
+            std::vector<std::unique_ptr<KeptSession>> batch = std::move(closing_);
+            closing_.clear();
+            guard.unlock();
+            for (auto& session : batch)
+                close(std::move(session));
+            guard.lock();
+            continue;
         }
+        if (kept_.empty()) {
+            closerRunning_ = false;
+            return;
+        }
+        auto next = kept_.front()->idleUntil;
+        for (const auto& session : kept_)
+            next = std::min(next, session->idleUntil);
+        changed_.wait_until(guard, next);
     }
-    close(surplus);
-}
-
-void SessionPool::expire()
-{
-    take(std::string(1, '\0')); // a key no session has
-}
-
-bool SessionPool::empty()
-{
-    const std::lock_guard<std::mutex> guard(lock_);
-    return kept_.empty();
 }
 
 std::string sessionKey(const mail::ServerAddress& server, const std::string& domain, const std::string& user,

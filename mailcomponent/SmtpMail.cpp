@@ -309,9 +309,9 @@ HRESULT SmtpMail::Send(VARIANT* result)
     });
 }
 
-// On a session kept from an earlier Send when there is one. One the server
-// closed meanwhile fails before any of the message goes out: the mail then
-// goes on a new connection, once; after data went out nothing is tried again.
+// On a session kept from an earlier Send when there is one. A mail that the
+// server cannot have taken goes again, once, on a new connection in the
+// same place (the dialogue decides when).
 mail::MailCode SmtpMail::deliverKept(const mail::ServerAddress& server, const mail::Envelope& envelope, mail::MessageData& data,
                                      mail::DeliveryOptions& options, const std::string& user, std::string_view identity)
 {
@@ -321,13 +321,19 @@ mail::MailCode SmtpMail::deliverKept(const mail::ServerAddress& server, const ma
     std::unique_ptr<KeptSession> session = key.empty() ? nullptr : pool.take(key);
     if (!session)
         session.reset(new KeptSession{key, platform_.newConnection(), {}, {}});
+    struct Reconnect final : mail::TransportSource {
+        Reconnect(KeptSession& session, SendPlatform& platform) : session(session), platform(platform) {}
+        mail::SmtpTransport& fresh() override
+        {
+            session.replace(platform.newConnection());
+            return *session.transport;
+        }
+        KeptSession& session;
+        SendPlatform& platform;
+    } reconnect(*session, platform_);
     options.session = key.empty() ? nullptr : &session->state;
-    mail::MailCode code = mail::deliver(*session->transport, server, envelope, data, options);
-    if (session->state.closedBeforeData) {
-        session->transport = platform_.newConnection();
-        session->state = {};
-        code = mail::deliver(*session->transport, server, envelope, data, options);
-    }
+    options.reconnect = &reconnect;
+    const mail::MailCode code = mail::deliver(*session->transport, server, envelope, data, options);
     if (session->state.open)
         pool.put(std::move(session), std::chrono::seconds(sessionIdleSeconds_));
     return code;

@@ -244,7 +244,7 @@ TEST(SmtpSessionTest, PipelinedAndKeptSessions)
         bool quiet = true;
         std::size_t dropOnWrite = SIZE_MAX;
         // Replies of the new connection, when the mail must go again on one.
-        std::optional<std::deque<std::string>> again;
+        std::optional<std::deque<std::string>> again = std::nullopt;
         const char* detail = ""; // a part of ErrorDetail
     };
     const std::string envelope = "MAIL FROM:<me@example.com> SIZE=6\r\nRCPT TO:<gateway@example.com>\r\n"
