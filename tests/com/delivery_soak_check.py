@@ -41,7 +41,8 @@ def main():
     transactions = os.path.join(server_dir, "transactions.jsonl")
     if os.path.exists(transactions):
         with open(transactions) as f:
-            rows = sorted((json.loads(line) for line in f), key=lambda row: row["attempt"])
+            # A MAIL dropped by an idle close came first: a send takes a kept session only at its start.
+            rows = sorted(map(json.loads, f), key=lambda row: -1 if row["attempt"] is None else row["attempt"])
         for row in rows:
             met[row["token"]].append(row["fault"])
             if row["fault"] == "cut-after-message" and row["kept"]:

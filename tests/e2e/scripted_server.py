@@ -19,7 +19,7 @@ waiting, so with BDAT the replies to MAIL and RCPT follow the message. Each
 transaction meets a fault drawn from SEED and its sender's token (MAIL
 FROM:<TOKEN@...>, TOKEN of the form aNsM): see SoakSession. Each accepted
 message is kept as OUTDIR/kept/NNN.eml; each transaction is a line of
-OUTDIR/transactions.jsonl (token, attempt, fault, kept).
+OUTDIR/transactions.jsonl (token, attempt, fault, kept), in the order met.
 """
 import argparse
 import binascii
@@ -146,7 +146,9 @@ class SoakLog:
         """A token's first transaction takes its place in its apartment's
         seeded shuffle of SOAK_FAULTS, so every apartment meets every fault
         within len(SOAK_FAULTS) sends; a send tried again draws at random.
-        Both follow from the seed alone, whatever the threads' order."""
+        Both follow from the seed alone, whatever the threads' order; a
+        MAIL dropped by an idle close is no attempt. Whether a send meets an
+        idle close at all follows the threads' timing."""
         with self.lock:
             attempt = self.attempts[token] = self.attempts.get(token, -1) + 1
         match = re.fullmatch(r"a(\d+)s(\d+)", token)
@@ -309,8 +311,7 @@ class SoakSession:
         # A client that sent meanwhile reads the 421 as the reply to its MAIL.
         self.held.append(b"421 4.4.2 idle too long\r\n")
         for dropped in re.findall(rb"MAIL FROM:<([^@>]*)@", self.close(), re.IGNORECASE):
-            dropped = dropped.decode("latin-1")
-            self.log.transaction(dropped, self.log.fault(dropped)[0], "closed-idle", False)
+            self.log.transaction(dropped.decode("latin-1"), None, "closed-idle", False)
         return False
 
 
