@@ -238,7 +238,7 @@ class SoakSession:
 
     def serve(self):
         self.reply("220 soak ready")
-        token, attempt, fault, recipients = None, 0, None, 0
+        token, attempt, fault, recipients, message = None, 0, None, 0, b""
         while True:
             line = self.line()
             verb = line[:4].upper()
@@ -248,7 +248,7 @@ class SoakSession:
                 match = re.search(rb"<([^@>]*)@", line)
                 token = match.group(1).decode("latin-1") if match else "?"
                 attempt, fault = self.log.fault(token)
-                recipients = 0
+                recipients, message = 0, b""
                 if fault == "421-at-mail":
                     self.log.transaction(token, attempt, fault, False)
                     self.held.append(b"421 4.3.2 shutting down\r\n")
@@ -274,10 +274,15 @@ class SoakSession:
                     return
             elif verb == b"BDAT" and self.chunking:
                 words = line.split()
-                message = self.exactly(int(words[1]))
+                message += self.exactly(int(words[1]))
+                last = [word.upper() for word in words[2:]] == [b"LAST"]
                 if not recipients:
                     self.reply("503 5.5.1 no valid recipients")
-                    self.log.transaction(token, attempt, fault, False)
+                    if last:
+                        self.log.transaction(token, attempt, fault, False)
+                    continue
+                if not last:
+                    self.reply("250 2.0.0 %d octets" % int(words[1]))
                     continue
                 if not self.end_of_message(token, attempt, fault, message):
                     return
