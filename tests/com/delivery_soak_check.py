@@ -55,7 +55,8 @@ def main():
         problems.append("%s: %d copies kept of a mail no send reported" % (token, copies[token]))
     table = collections.Counter()
     wrong = 0
-    for token, send in sorted(sends.items()):
+    # Duplicates first: the fault the host's retries would multiply.
+    for token, send in sorted(sends.items(), key=lambda item: (-copies[item[0]], item[0])):
         kept, result = copies[token], send["result"]
         right = kept == 1 if result == 0 else kept == 0 or (kept == 1 and token in cut_kept)
         path = ">".join(met[token]) or "(none seen)"
