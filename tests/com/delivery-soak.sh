@@ -14,7 +14,7 @@ work=$(mktemp -d)
 server=
 trap '[ -n "$server" ] && kill "$server" 2>/dev/null; rm -rf "$work"' EXIT
 echo "delivery soak, $form: seed $seed (QEL_SOAK_SEED=$seed replays it), $apartments apartments of $sends sends"
-options=(--soak "$seed" --seconds 900)
+options=(--soak "$seed" --seconds 600)
 [ "$form" = chunking ] && options+=(--chunking)
 "$python" "$here/../e2e/scripted_server.py" "$work/server" "${options[@]}" >"$work/port" 2>"$work/server.log" &
 server=$!
