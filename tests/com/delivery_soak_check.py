@@ -19,7 +19,7 @@ import os
 import re
 import sys
 
-FAULTS = ("late", "421-at-mail", "rcpt-4xx", "cut-after-message", "idle-close")
+FAULTS = ("late", "421-at-mail", "rcpt-4xx", "cut-after-message", "idle-close", "extra-reply")
 
 
 def main():

@@ -129,7 +129,8 @@ def serve(conn, args, record):
 
 
 # What a soak transaction meets; "normal" weighs most, each fault alike.
-SOAK_FAULTS = ["normal", "normal", "normal", "late", "421-at-mail", "rcpt-4xx", "cut-after-message", "idle-close"]
+SOAK_FAULTS = ["normal", "normal", "normal", "late", "421-at-mail", "rcpt-4xx", "cut-after-message", "idle-close",
+               "extra-reply"]
 
 
 class SoakLog:
@@ -184,12 +185,17 @@ class SoakSession:
                        connection closes without a reply;
     idle-close         delivered, then shortly after 421 and a close, as a
                        server does with a session idle too long: whatever the
-                       client sent meanwhile is dropped (logged "closed-idle").
+                       client sent meanwhile is dropped (logged "closed-idle");
+    extra-reply        delivered, with a second reply behind the final one;
+                       the next message on the connection is refused at its
+                       end, so a client that kept it and read a reply out of
+                       step reports that one delivered ("refused-after-extra").
     """
 
     def __init__(self, conn, log, chunking, late):
         self.conn, self.log, self.chunking, self.late = conn, log, chunking, late
         self.input, self.held = b"", []
+        self.refuse_next = False
 
     def waiting(self):
         return bool(self.input) or bool(select.select([self.conn], [], [], 0)[0])
@@ -297,6 +303,11 @@ class SoakSession:
 
     def end_of_message(self, token, attempt, fault, message):
         """Accepts a message read whole; False where the connection ends."""
+        if self.refuse_next:
+            self.refuse_next = False
+            self.log.transaction(token, attempt, "refused-after-extra", False)
+            self.reply("554 5.7.1 refused")
+            return True
         if fault == "late":
             time.sleep(self.late)
         self.log.keep(message)
@@ -306,10 +317,12 @@ class SoakSession:
             self.conn.shutdown(socket.SHUT_RDWR)
             return False
         try:
-            self.reply("250 2.0.0 kept")
+            # One write: the second reply is there as soon as the first is.
+            self.held.append(b"250 2.0.0 kept\r\n" + (b"250 2.0.0 said twice\r\n" if fault == "extra-reply" else b""))
             self.flush()
         except OSError:
             return False  # the client gave up waiting: the mail is kept all the same
+        self.refuse_next = fault == "extra-reply"
         if fault != "idle-close":
             return True
         select.select([self.conn], [], [], random.Random("%s/%s" % (self.log.seed, token)).uniform(0.05, 0.5))
