@@ -138,6 +138,7 @@ public:
                       std::vector<std::string>* text = nullptr)
     {
         const Deadline deadline = stepDeadline();
+        said(command);
         if (const MailCode status = transport_.send(command, deadline); status != Ok)
             return status;
         return expect(expected, refused, deadline, text);
@@ -164,9 +165,13 @@ public:
             const std::string status = lines.empty() ? std::string() : lines.back().substr(0, lines.back().find(' '));
             if (isEnhancedStatus(status))
                 lastReply_ += ' ' + status;
+            tell("S: " + lastReply_);
         } else {
-            for (const std::string& line : lines)
-                lastReply_ += ' ' + escapedText(line, kMaxDetail);
+            for (std::size_t i = 0; i < lines.size(); ++i) {
+                const std::string line = escapedText(lines[i], kMaxDetail);
+                lastReply_ += ' ' + line;
+                tell("S: " + std::to_string(code_) + (i + 1 < lines.size() ? "-" : " ") + line);
+            }
             lastReply_.resize(std::min(lastReply_.size(), kMaxDetail));
         }
         if (text)
@@ -187,6 +192,24 @@ public:
     // Bytes the server sent before a TLS handshake are no replies.
     void discardUnread() { replies_.discardUnread(); }
     bool holdsUnread() const { return replies_.holdsUnread(); }
+
+    void tell(std::string_view line) const
+    {
+        if (options_.observer)
+            options_.observer->line(line);
+    }
+    // A command as it goes out, without its line end; during AUTH only the
+    // mechanism's name.
+    void said(std::string_view command) const
+    {
+        if (!options_.observer)
+            return;
+        if (command.size() >= 2 && command.substr(command.size() - 2) == "\r\n")
+            command.remove_suffix(2);
+        if (secretReplies_)
+            command = command.starts_with("AUTH ") ? command.substr(0, command.find(' ', 5)) : std::string_view();
+        tell("C: " + (secretReplies_ ? std::string(command) + (command.empty() ? "" : " ") + "[hidden]" : escapedText(command)));
+    }
 
     // Ends with `code` for a reason of the component's own.
     MailCode refuse(MailCode code, std::string reason)
@@ -214,6 +237,7 @@ public:
         if (outcome == ConnectionDropped)
             return outcome;
         const Deadline brief = Deadline::in(std::min(kQuitWait, options_.stepTimeout));
+        said("QUIT\r\n");
         if (transport_.send("QUIT\r\n", brief) == Ok && outcome != NoReplyInTime && outcome != Ok) {
             int ignored = 0;
             replies_.read(ignored, brief);
@@ -448,10 +472,13 @@ MailCode converse(Dialogue& dialogue, SmtpTransport& transport, const ServerAddr
                                                   Deadline::at(resolving.when() + options.stepTimeout));
         status != Ok)
         return status;
+    dialogue.tell("connected to " + transport.peerAddress());
     // Where TLS fails or is refused, nothing more is sent, not even QUIT.
-    if (server.security == Security::Implicit)
+    if (server.security == Security::Implicit) {
         if (const MailCode status = transport.startTls(dialogue.stepDeadline()); status != Ok)
             return status;
+        dialogue.tell("TLS: " + transport.securitySummary());
+    }
 
     if (const MailCode status = dialogue.expect({220}, UnexpectedReply, dialogue.stepDeadline()); status != Ok)
         return dialogue.quit(status);
@@ -474,6 +501,7 @@ MailCode converse(Dialogue& dialogue, SmtpTransport& transport, const ServerAddr
         dialogue.discardUnread();
         if (const MailCode status = transport.startTls(dialogue.stepDeadline()); status != Ok)
             return status;
+        dialogue.tell("TLS: " + transport.securitySummary());
         extensions.clear();
         if (const MailCode status = dialogue.exchange("EHLO " + domain + "\r\n", {250}, ConversationRefused, &extensions);
             status != Ok)
@@ -483,13 +511,15 @@ MailCode converse(Dialogue& dialogue, SmtpTransport& transport, const ServerAddr
         if (const MailCode status = authenticate(dialogue, extensions, *options.credentials, options.tokens, dialogue.stepDeadline());
             status != Ok)
             return dialogue.quit(status);
+    if (options.reach == DeliveryOptions::Reach::Authentication)
+        return dialogue.quit(Ok);
 
     return transact(dialogue, transport, extensions, envelope, data, options, false, untaken);
 }
 
 // One command of a mail's transaction, for the reply it is owed.
 struct Command {
-    enum Kind { Mail, Rcpt, Data, Bdat } kind;
+    enum Kind { Mail, Rcpt, Data, Bdat, Rset } kind;
     std::string text;
 };
 
@@ -506,6 +536,8 @@ MailCode verdictOn(Command::Kind kind, int code, bool final)
         return code == 250 ? Ok : code == 552 ? MessageNotFormed : SenderRejected; // 552: over SIZE (RFC 1870)
     case Command::Rcpt:
         return code == 250 || code == 251 ? Ok : RecipientRejected;
+    case Command::Rset:
+        return code == 250 ? Ok : UnexpectedReply;
     default:
         return code == 354 ? Ok : UnexpectedReply;
     }
@@ -547,7 +579,8 @@ MailCode transact(Dialogue& dialogue, SmtpTransport& transport, const std::vecto
     // refused one leaves nobody to deliver to, never part of a list) and
     // only when it is small: beyond that its transfer outweighs the round
     // trip saved, and a refusal would waste it.
-    const bool chunked = pipelined && offered.chunking && envelope.to.size() == 1 && data.size() <= kMostSentUnasked;
+    const bool rehearsal = options.reach == DeliveryOptions::Reach::Recipients;
+    const bool chunked = !rehearsal && pipelined && offered.chunking && envelope.to.size() == 1 && data.size() <= kMostSentUnasked;
     if (resumed && !transport.quiet()) {
         untaken = true;
         return dialogue.refuse(ConnectionDropped, "the kept connection was closed by the server while it waited");
@@ -555,8 +588,9 @@ MailCode transact(Dialogue& dialogue, SmtpTransport& transport, const std::vecto
     std::vector<Command> commands{{Command::Mail, "MAIL FROM:<" + envelope.from + ">" + sizeParameter + "\r\n"}};
     for (const std::string& recipient : envelope.to)
         commands.push_back({Command::Rcpt, "RCPT TO:<" + recipient + ">\r\n"});
-    commands.push_back(chunked ? Command{Command::Bdat, "BDAT " + std::to_string(data.size()) + " LAST\r\n"}
-                               : Command{Command::Data, "DATA\r\n"});
+    commands.push_back(rehearsal ? Command{Command::Rset, "RSET\r\n"}
+                       : chunked ? Command{Command::Bdat, "BDAT " + std::to_string(data.size()) + " LAST\r\n"}
+                                 : Command{Command::Data, "DATA\r\n"});
 
     bool messageStarted = false;   // a byte of it went
     std::optional<Deadline> final; // the whole of it went
@@ -585,11 +619,14 @@ MailCode transact(Dialogue& dialogue, SmtpTransport& transport, const std::vecto
     for (std::size_t next = 0; next < commands.size() && refusal == Ok && failure == Ok;) {
         const std::size_t first = next;
         std::string batch;
-        for (; next < commands.size() && next - first < (pipelined ? kMostUnanswered : 1); ++next)
+        for (; next < commands.size() && next - first < (pipelined ? kMostUnanswered : 1); ++next) {
+            dialogue.said(commands[next].text);
             batch += commands[next].text;
+        }
         const Deadline deadline = dialogue.stepDeadline();
         if (chunked && next == commands.size()) {
             messageStarted = true;
+            dialogue.tell("C: [the message, " + std::to_string(data.size()) + " octets]");
             // A failure inside the message leaves the connection to be closed short of its count.
             const MailCode written = sendMessage(transport, data, options, std::move(batch), true);
             if (written == Ok)
@@ -604,10 +641,13 @@ MailCode transact(Dialogue& dialogue, SmtpTransport& transport, const std::vecto
         for (std::size_t i = first; i < next && failure == Ok; ++i)
             hear(i, deadline, commands[i].kind == Command::Bdat);
     }
+    if (rehearsal && refusal == Ok && failure == Ok)
+        return dialogue.quit(Ok);
     if (refusal == Ok && failure == Ok && !chunked) {
         // A failure inside the data leaves the connection to be closed without
         // the final dot, so the server drops what it got.
         messageStarted = true;
+        dialogue.tell("C: [the message, " + std::to_string(data.size()) + " octets, and the final dot]");
         if (const MailCode written = sendMessage(transport, data, options, {}, false); written != Ok)
             return written;
         final = Deadline::in(options.finalReplyTimeout);
@@ -676,6 +716,8 @@ MailCode deliver(SmtpTransport& transport, const ServerAddress& server, const En
     const auto attempt = [&](SmtpTransport& line, bool resumed, bool& untaken) {
         Dialogue dialogue(line, options);
         data.rewind(); // every delivery starts at the message's first octet
+        if (resumed)
+            dialogue.tell("on a connection kept from an earlier mail");
         const MailCode outcome = resumed ? transact(dialogue, line, session->extensions, envelope, data, options, true, untaken)
                                          : converse(dialogue, line, server, envelope, data, options, untaken);
         if (options.detail) {
@@ -695,6 +737,8 @@ MailCode deliver(SmtpTransport& transport, const ServerAddress& server, const En
     if (!untaken || !options.reconnect)
         return outcome;
     // The server cannot have taken it: once more, from the start, on a new connection.
+    if (options.observer)
+        options.observer->line("the server cannot have taken the mail: once more, on a new connection");
     return attempt(options.reconnect->fresh(), false, untaken);
 }
 

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "mail/Credentials.h"
+#include "mail/DeliveryObserver.h"
 #include "mail/Deadline.h"
 #include "mail/MailCodes.h"
 
@@ -41,6 +42,11 @@ public:
     // Nothing has arrived and the peer has not closed: an idle session's
     // server still waits for a command. Looked at without waiting.
     virtual bool quiet() const { return true; }
+    // The address connected to, as text ("[2001:db8::1]:587"); empty before.
+    virtual std::string peerAddress() const { return {}; }
+    // The TLS session in words: protocol, cipher suite, the server's
+    // certificate and the name it was checked against; empty without TLS.
+    virtual std::string securitySummary() const { return {}; }
     // This end of the connection as an address literal ("[192.0.2.1]",
     // "[IPv6:2001:db8::1]"): what EHLO says when the machine has no name.
     virtual std::string localAddressLiteral() const { return "[127.0.0.1]"; }
@@ -131,6 +137,11 @@ struct DeliveryOptions {
     // When not null, a mail whose connection closed before the server could
     // have taken it goes once more, on a transport from here.
     TransportSource* reconnect = nullptr;
+    // When not null, told every step as it happens.
+    DeliveryObserver* observer = nullptr;
+    // How far to go: a whole delivery, or, to test a setup, up to
+    // authentication, or up to the recipients' replies (then RSET: nothing is sent).
+    enum class Reach { Delivery, Authentication, Recipients } reach = Reach::Delivery;
 };
 
 MailCode deliver(SmtpTransport& transport, const ServerAddress& server, const Envelope& envelope, MessageData& data,

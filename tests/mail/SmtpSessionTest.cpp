@@ -664,6 +664,52 @@ TEST(SmtpSessionTest, SecureDialogues)
     }
 }
 
+// What a trace or the test command is told: every command and reply in
+// order, AUTH and the message by name only; and how far a test goes.
+TEST(SmtpSessionTest, TellsEachStepButNoSecretAndNoData)
+{
+    struct Lines : DeliveryObserver {
+        void line(std::string_view text) override { all += std::string(text) + "\n"; }
+        std::string all;
+    };
+    const std::deque<std::string> upToAuth{"220 hi\r\n", "250-hi\r\n250 STARTTLS\r\n", "220 go\r\n",
+                                           "250-hi\r\n250 AUTH PLAIN\r\n", "235 2.7.0 ok AGRpc3BhdGNo\r\n"};
+    const std::string told = "connected to \nS: 220 hi\nC: EHLO client\nS: 250-hi\nS: 250 STARTTLS\nC: STARTTLS\nS: 220 go\n"
+                             "TLS: \nC: EHLO client\nS: 250-hi\nS: 250 AUTH PLAIN\nC: AUTH PLAIN [hidden]\nS: 235 2.7.0\n";
+    struct Case {
+        DeliveryOptions::Reach reach;
+        std::deque<std::string> more;
+        std::string rest;
+    };
+    const std::vector<Case> cases{
+        {DeliveryOptions::Reach::Delivery, {"250 ok\r\n", "250 ok\r\n", "354 go\r\n", "250 queued\r\n"},
+         "C: MAIL FROM:<me@example.com>\nS: 250 ok\nC: RCPT TO:<gateway@example.com>\nS: 250 ok\nC: DATA\nS: 354 go\n"
+         "C: [the message, 6 octets, and the final dot]\nS: 250 queued\nC: QUIT\n"},
+        {DeliveryOptions::Reach::Recipients, {"250 ok\r\n", "250 ok\r\n", "250 reset\r\n"},
+         "C: MAIL FROM:<me@example.com>\nS: 250 ok\nC: RCPT TO:<gateway@example.com>\nS: 250 ok\nC: RSET\nS: 250 reset\nC: QUIT\n"},
+        {DeliveryOptions::Reach::Authentication, {}, "C: QUIT\n"},
+    };
+    for (const Case& c : cases) {
+        std::deque<std::string> replies = upToAuth;
+        replies.insert(replies.end(), c.more.begin(), c.more.end());
+        ScriptedServer server(replies);
+        Credentials dispatch;
+        dispatch.user.append("dispatch");
+        dispatch.password.append("correct horse");
+        Lines lines;
+        DeliveryOptions options = clientOptions();
+        options.credentials = &dispatch;
+        options.observer = &lines;
+        options.reach = c.reach;
+        ServerAddress address;
+        ASSERT_EQ(parseServer(u"mail.example.com:587", address), Ok);
+        TextData data("body\r\n");
+        EXPECT_EQ(deliver(server, address, {"me@example.com", {"gateway@example.com"}}, data, options), Ok);
+        EXPECT_EQ(lines.all, told + c.rest);
+        EXPECT_EQ(server.sent.find("DATA") != std::string::npos, c.reach == DeliveryOptions::Reach::Delivery);
+    }
+}
+
 TEST(SmtpSessionTest, ServerTextChoosesTheSecurity)
 {
     struct Case {
