@@ -112,7 +112,7 @@ touch "$pf/maillog"
 "$python" "$here/slow_filter.py" $filter $after_filter $hold "$work/filter.log" --seconds 900 2>"$work/filter.err" &
 servers+=($!)
 
-# The log since the case began; $settled once its sessions ended and the queue is empty.
+# The log since the case began; settle waits until its sessions have ended and the queue is empty.
 mark() { mark=$(wc -l <"$pf/maillog") failed_before=$failures; }
 case_log() { tail -n +"$((mark + 1))" "$pf/maillog"; }
 settle() {
@@ -161,14 +161,13 @@ sample() {
 }
 
 sample plain "127.0.0.1:$plain"
-printf '%s\n' "$password" | credential store "localhost:$submission" dispatch@example.com >/dev/null ||
-    fail "storing the credential for $submission"
+# The administrator's step for each port, the password piped in.
+store() { printf '%s\n' "$password" | credential store "localhost:$1" dispatch@example.com >/dev/null || fail "storing for $1"; }
+store $submission
 sample starttls-plain "starttls://localhost:$submission" PLAIN
-printf '%s\n' "$password" | credential store "localhost:$submission_login" dispatch@example.com >/dev/null ||
-    fail "storing the credential for $submission_login"
+store $submission_login
 sample starttls-login "starttls://localhost:$submission_login" LOGIN
-printf '%s\n' "$password" | credential store "localhost:$implicit" dispatch@example.com >/dev/null ||
-    fail "storing the credential for $implicit"
+store $implicit
 sample implicit-tls "smtps://localhost:$implicit" PLAIN
 
 name=wrong-password
@@ -199,7 +198,7 @@ slow() {
     grep -qx 'code 0' <<<"$answer" || fail "$name: $(grep -E '^(code|detail)' <<<"$answer" | paste -sd' ')"
     case_log | grep -q "disconnect from .* $3=1" || fail "$name: the message did not go by ${3^^}"
     "$python" -c "$slow_mail" "$eml" || fail "$name: the mail delivered is not the one sent"
-    verdict 1 "$(grep -E '^(code|detail)' <<<"$answer" | paste -sd' '), Send and the host ${took} s"
+    verdict 1 "$(grep -E '^(code|detail)' <<<"$answer" | paste -sd' '), the script ${took} s"
 }
 slow slow-filter-bdat true bdat
 slow slow-filter-data false data
