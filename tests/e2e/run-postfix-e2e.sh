@@ -108,8 +108,8 @@ EOF
 touch "$pf/maillog"
 # Started as master itself: "postfix -c" would want the directory listed in /etc/postfix/main.cf.
 # -e: it ends by itself should this script be killed before its trap.
-"$master" -c "$pf/etc" -w -e 900 || { cat "$pf/maillog"; fail "Postfix did not start"; exit 1; }
-"$python" "$here/slow_filter.py" $filter $after_filter $hold "$work/filter.log" --seconds 900 2>"$work/filter.err" &
+"$master" -c "$pf/etc" -w -e 600 || { cat "$pf/maillog"; fail "Postfix did not start"; exit 1; }
+"$python" "$here/slow_filter.py" $filter $after_filter $hold "$work/filter.log" --seconds 600 2>"$work/filter.err" &
 servers+=($!)
 
 # The log since the case began; settle waits until its sessions have ended and the queue is empty.
