@@ -24,12 +24,14 @@ send_sample() {
         gateway@example.com "$(windows_path "$picture")" | tr -d '\r')
 }
 
-# The mail EML (waited for) is what the sample's $output composed, field by field.
+# The mail EML (waited for) is what the sample's $output composed, field by field;
+# OPTIONS go to check_mail.py.
 check_delivered() {
     local eml=$1
+    shift
     sed -n '/^----- TranslatedMessage -----$/,/^----- end -----$/p' <<<"$output" | sed '1d;$d' | sed 's/$/\r/' |
         head -c -2 >"$work/translated.txt"
     for _ in $(seq 50); do [ -e "$eml" ] && break; sleep 0.1; done
-    "$python" "$here/check_mail.py" "$eml" "$work/translated.txt" "$picture" gateway@example.com \
+    "$python" "$here/check_mail.py" "$@" "$eml" "$work/translated.txt" "$picture" gateway@example.com \
         "Qel Dispatch" dispatch@example.com "$root/scripts/wine-run" "$bits" "$prefix" "$build/gateway/qel-gateway-read.exe"
 }
