@@ -119,6 +119,34 @@ TEST(MimeWriterTest, AttachmentsAreStreamedInBoundedPiecesAndSizedExactly)
     EXPECT_NE(whole.find("filename=\"empty.jpg\"\r\n\r\n--=_b--\r\n"), std::string::npos);
 }
 
+// A mail sent again (on a new connection after a kept one failed) starts over,
+// also where the first try stopped inside an attachment.
+TEST(MimeWriterTest, ARewoundStreamReadsTheSameBytesAgain)
+{
+    OutgoingMail mail = sample();
+    std::vector<std::uint8_t> picture(2 * MessageStream::kPieceBytes + 100);
+    for (std::size_t i = 0; i < picture.size(); ++i)
+        picture[i] = static_cast<std::uint8_t>(i * 13 + i / 257);
+    mail.attachments.push_back({u"photo.jpg", std::make_shared<MemoryByteSource>(picture)});
+    MessageStream stream(mail, "d", "id", "=_b");
+    const auto read = [&stream](std::size_t mostPieces) {
+        std::string bytes, piece;
+        for (std::size_t n = 0; n < mostPieces && stream.next(piece) == Ok && !piece.empty(); ++n)
+            bytes += piece;
+        return bytes;
+    };
+    const std::string whole = read(SIZE_MAX);
+    ASSERT_EQ(whole.size(), stream.size());
+    stream.rewind();
+    EXPECT_EQ(read(SIZE_MAX), whole);
+    stream.rewind();
+    const std::string begun = read(3); // the head, the attachment's head, its first piece
+    ASSERT_EQ(begun, whole.substr(0, begun.size()));
+    ASSERT_LT(begun.size(), whole.find("--=_b--"));
+    stream.rewind();
+    EXPECT_EQ(read(SIZE_MAX), whole);
+}
+
 TEST(MimeWriterTest, DotStuffingDoublesLeadingDotsAndEndsTheData)
 {
     EXPECT_EQ(dotStuffed(".a\r\nb\r\n..c\r\n"), "..a\r\nb\r\n...c\r\n.\r\n");
