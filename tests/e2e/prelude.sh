@@ -1,5 +1,9 @@
-# What both end-to-end scripts share; sourced with BITS PREFIX BUILD-DIR as
+# What the end-to-end scripts share; sourced with BITS PREFIX BUILD-DIR as
 # their arguments. Servers started into $servers stop on exit, with $work.
+# A pipeline fails when any of its commands does (a credential tool that
+# failed must not pass for the tr after it), so a check whose reader may stop
+# early (grep -q, head) reads a here-string, never a pipe.
+set -o pipefail
 bits=$1 prefix=$2 build=$3
 here=$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")
 root=$(readlink -f "$here/../..")
