@@ -153,7 +153,7 @@ sample() {
         check_delivered "$eml" --received-by postfix.test >"$work/$name.check" || { cat "$work/$name.check"; fail "$name: the mail"; }
     fi
     if [ -n "${3:-}" ]; then
-        case_log | grep -q "client=localhost\[127.0.0.1\], sasl_method=$3, sasl_username=dispatch@example.com$" ||
+        grep -q "client=localhost\[127.0.0.1\], sasl_method=$3, sasl_username=dispatch@example.com$" <<<"$(case_log)" ||
             fail "$name: Postfix saw no AUTH $3 of dispatch@example.com"
         grep -q 'using TLS' "$eml" 2>/dev/null || fail "$name: Postfix's Received names no TLS"
     fi
@@ -176,7 +176,7 @@ answer=$(run cscript //nologo "$(windows_path "$here/tls_faults.vbs")" "starttls
     dispatch@example.com "wrong horse" | tr -d '\r')
 delivered
 grep -qx 'code 24' <<<"$answer" || fail "$name: not code 24 ($answer)"
-case_log | grep -q 'SASL PLAIN authentication failed' || fail "$name: Postfix saw no failed AUTH PLAIN"
+grep -q 'SASL PLAIN authentication failed' <<<"$(case_log)" || fail "$name: Postfix saw no failed AUTH PLAIN"
 verdict 0 "$(paste -sd' ' <<<"$answer")"
 
 slow_mail='
@@ -196,7 +196,7 @@ slow() {
     delivered
     grep -qx done <<<"$answer" || fail "$name: the script did not finish ($answer)"
     grep -qx 'code 0' <<<"$answer" || fail "$name: $(grep -E '^(code|detail)' <<<"$answer" | paste -sd' ')"
-    case_log | grep -q "disconnect from .* $3=1" || fail "$name: the message did not go by ${3^^}"
+    grep -q "disconnect from .* $3=1" <<<"$(case_log)" || fail "$name: the message did not go by ${3^^}"
     "$python" -c "$slow_mail" "$eml" || fail "$name: the mail delivered is not the one sent"
     verdict 1 "$(grep -E '^(code|detail)' <<<"$answer" | paste -sd' '), the script ${took} s"
 }
