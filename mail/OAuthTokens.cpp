@@ -16,8 +16,12 @@ constexpr std::chrono::seconds kRenewalSpacing{60};
 std::string cacheKeyOf(const OAuthAccount& account, const std::string& mailbox)
 {
     std::string key = account.grant == OAuthGrant::RefreshToken ? "refresh_token" : "client_credentials";
-    for (const std::string* field : {&account.tokenEndpoint, &account.clientId, &mailbox, &account.scope})
-        key += "|" + std::to_string(field->size()) + ":" + *field;
+    for (const std::string* field : {&account.tokenEndpoint, &account.clientId, &mailbox, &account.scope}) {
+        key += '|';
+        key += std::to_string(field->size());
+        key += ':';
+        key += *field;
+    }
     return key;
 }
 
