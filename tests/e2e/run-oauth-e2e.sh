@@ -120,12 +120,20 @@ for i in $(seq 8); do
     hosts+=($!)
 done
 wait "${hosts[@]}"
+# Under Wine, one cscript in some tens started at once was seen to print nothing
+# and send nothing (no request reached the endpoint): that host runs again, alone.
+again=0
+for i in $(seq 8); do
+    grep -q '^done' "$work/process-$i.out" && continue
+    again=$((again + 1))
+    run cscript //nologo "$(windows_path "$here/oauth_sends.vbs")" "$submission" 1 60 >"$work/process-$i.out"
+done
 [ "$(cat "$work"/process-*.out | tr -d '\r' | grep -c '^code 0$')" = 8 ] || fail "eight processes: $(cat "$work"/process-*.out)"
 sends "$submission" 1 60
 grep -q '^code 0$' <<<"$output" || fail "the send after the eight processes: $output"
 ! grep -q 'overlap\|reuse' "$dir/requests.log" || fail "refreshes at once: $(grep 'overlap\|reuse' "$dir/requests.log" | sort | uniq -c)"
-echo "single-use refresh tokens: 8 apartments, a ninth send, 8 processes and one more delivered;" \
-     "$(count 'token refresh_token') refreshes, one at a time"
+echo "single-use refresh tokens: 8 apartments, a ninth send, 8 processes ($again run again) and one more;" \
+     "$(count 'token refresh_token') refreshes, $(grep -c 'overlap\|reuse' "$dir/requests.log") at once"
 run "$tool" remove "$submission" >/dev/null
 stop_last
 
