@@ -120,8 +120,9 @@ for i in $(seq 8); do
     hosts+=($!)
 done
 wait "${hosts[@]}"
-# Under Wine, one cscript in some tens started at once was seen to print nothing
-# and send nothing (no request reached the endpoint): that host runs again, alone.
+# Wine 8's cscript, started many at once, now and then fails to read its
+# script ("Could not get script text") and exits 0 having done nothing: that
+# host runs again, alone.
 again=0
 for i in $(seq 8); do
     grep -q '^done' "$work/process-$i.out" && continue
