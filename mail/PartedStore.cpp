@@ -81,9 +81,14 @@ Round readOnce(CredentialBlobs& blobs, const std::u16string& target, SecretText&
     SecretText partUser, part;
     if (!isHeader(head.view())) {
         value.append(head.view());
-        // The earlier form ends with a part shorter than a whole one.
+        // The earlier form ends with a part shorter than a whole one. A whole
+        // part with nothing after it is one blob as cmdkey stores a password.
         for (int next = 2; head.view().size() == kPartSize && (next == 2 || part.view().size() == kPartSize); ++next) {
-            if (next > kMostParts || !blobs.get(legacyPart(target, next), partUser, part) || part.view().size() > kPartSize)
+            if (next == 2 && !blobs.get(legacyPart(target, next), partUser, part))
+                return Round::Whole;
+            if (next > 2 && (next > kMostParts || !blobs.get(legacyPart(target, next), partUser, part)))
+                return Round::Broken;
+            if (part.view().size() > kPartSize)
                 return Round::Broken;
             value.append(part.view());
         }
