@@ -62,6 +62,8 @@ public:
 };
 
 // Tokens of every account, shared by all the components of the process.
+struct Refreshing;
+
 class TokenCache {
 public:
     using Clock = std::chrono::steady_clock;
@@ -72,8 +74,20 @@ public:
     // Only the token the server refused: another apartment may have renewed it already.
     void drop(const std::string& account, std::string_view refused);
 
-    // Held by the one apartment that refreshes the account.
-    std::shared_ptr<std::timed_mutex> refreshing(const std::string& account);
+    // The one apartment that refreshes the account holds its turn; the others
+    // wait for it, until `deadline` at most (then `held()` is false).
+    class Turn {
+    public:
+        Turn(TokenCache& cache, const std::string& account, Deadline deadline);
+        ~Turn();
+        Turn(const Turn&) = delete;
+        Turn& operator=(const Turn&) = delete;
+        bool held() const { return held_; }
+
+    private:
+        std::shared_ptr<struct Refreshing> refreshing_;
+        bool held_ = false;
+    };
     // At most one renewal of a refused token a minute: true, and counted, when one may go now.
     bool mayRenew(const std::string& account);
     // The refresh token this process got in place of `stored`, for when storing it failed.
@@ -86,7 +100,7 @@ private:
         Clock::time_point usableUntil;
         SecretText replaced, rotated;
         std::optional<Clock::time_point> renewed;
-        std::shared_ptr<std::timed_mutex> refreshing = std::make_shared<std::timed_mutex>();
+        std::shared_ptr<Refreshing> refreshing;
     };
     // Apartments of one process send at the same time; this map is the only
     // state they share, so the only place that needs a lock.
