@@ -352,7 +352,7 @@ MailCode parseServer(std::u16string_view server, ServerAddress& out)
             return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '.' || c == ':' || c == '%' || c == '_';
         }))
         return HostNotResolved;
-    if (out.port.empty() || out.port.size() > 5 || !std::all_of(out.port.begin(), out.port.end(), ::isdigit))
+    if (out.port.empty() || out.port.size() > 5 || !std::all_of(out.port.begin(), out.port.end(), [](unsigned char c) { return std::isdigit(c) != 0; }))
         return CannotConnect;
     const int port = std::stoi(out.port);
     if (port == 0 || port > 65535)
