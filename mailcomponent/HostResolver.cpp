@@ -3,16 +3,13 @@
 
 #include <windows.h>
 
-#include <algorithm>
+#include <memory>
+
+#include "mailcomponent/AbandonableWork.h"
 
 namespace qel::mailcomponent {
 
 namespace {
-
-// Lookups whose caller gave up waiting and whose thread still runs.
-LONG lookupsAbandoned = 0;
-
-enum : LONG { Running, Finished, Abandoned };
 
 addrinfo hintsFor(int flags)
 {
@@ -24,62 +21,14 @@ addrinfo hintsFor(int flags)
     return hints;
 }
 
-// Shared by the caller and the lookup thread; whichever lets go last frees it.
+// Shared by the caller and the lookup's thread. Winsock first: when the
+// caller has gone, the result is freed before WSACleanup.
 struct Lookup {
-    Lookup(std::string h, std::string p, HostResolver::LookUp f) : host(std::move(h)), port(std::move(p)), lookUp(f) {}
-
+    WinsockUse winsock;
     std::string host, port;
-    HostResolver::LookUp lookUp;
-    UniqueKernelHandle done{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
     UniqueAddressInfo result;
     int status = -1;
-    LONG state = Running;
-    LONG references = 1;
-
-    Lookup* share()
-    {
-        InterlockedIncrement(&references);
-        return this;
-    }
-    void release()
-    {
-        if (InterlockedDecrement(&references) == 0)
-            delete this;
-    }
 };
-
-struct LookupReferenceTraits : SentinelTraits<Lookup*, nullptr> {
-    static void close(Lookup* lookup) { lookup->release(); }
-};
-using LookupReference = UniqueHandle<LookupReferenceTraits>;
-
-DWORD WINAPI runLookup(void* argument)
-{
-    const WinsockUse winsock = startWinsock();
-    // After winsock: when the caller has gone, the result is freed before WSACleanup.
-    const LookupReference held(static_cast<Lookup*>(argument));
-    Lookup& lookup = *held.get();
-    if (winsock.valid()) {
-        const addrinfo hints = hintsFor(0);
-        addrinfo* result = nullptr;
-        lookup.status = lookup.lookUp(lookup.host.c_str(), lookup.port.c_str(), &hints, &result);
-        lookup.result.reset(result);
-    }
-    if (InterlockedCompareExchange(&lookup.state, Finished, Running) == Abandoned)
-        InterlockedDecrement(&lookupsAbandoned);
-    SetEvent(lookup.done.get());
-    return 0;
-}
-
-// Runs the lookup, then lets go of the module reference the starter took for it.
-DWORD WINAPI lookUpAndUnload(void* argument)
-{
-    runLookup(argument);
-    HMODULE self = nullptr;
-    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                       reinterpret_cast<LPCWSTR>(&lookUpAndUnload), &self);
-    FreeLibraryAndExitThread(self, 0);
-}
 
 } // namespace
 
@@ -94,39 +43,27 @@ mail::MailCode HostResolver::resolve(const std::string& host, const std::string&
         return mail::Ok;
     }
     // Only lookups that still hang count: healthy ones running side by side do not.
-    if (InterlockedCompareExchange(&lookupsAbandoned, 0, 0) >= kMaxAbandoned)
-        return mail::ResolveTimedOut;
-    const LookupReference held(new Lookup(host, port, lookUp));
-    Lookup& lookup = *held.get();
-    HMODULE module = nullptr;
-    // The thread holds this DLL, so its code stays mapped even after the host releases us.
-    if (!lookup.done.valid()
-        || !GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&lookUpAndUnload), &module))
-        return mail::ThreadNotCreated;
-    ModuleReference self(module);
-    LookupReference forThread(lookup.share());
-    const UniqueKernelHandle thread(
-        CreateThread(nullptr, 64 * 1024, lookUpAndUnload, forThread.get(), STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr));
-    if (!thread.valid())
-        return mail::ThreadNotCreated;
-    self.release(); // both the thread's now
-    forThread.release();
-    const auto waitMs = std::min<long long>(deadline.remaining().count(), INFINITE - 1);
-    bool finished = WaitForSingleObject(lookup.done.get(), static_cast<DWORD>(waitMs)) == WAIT_OBJECT_0;
-    if (!finished) {
-        InterlockedIncrement(&lookupsAbandoned);
-        if (InterlockedCompareExchange(&lookup.state, Abandoned, Running) == Finished) {
-            InterlockedDecrement(&lookupsAbandoned); // it ended just now after all
-            finished = true;
-        }
-    }
-    mail::MailCode code = mail::ResolveTimedOut;
-    if (finished) {
-        code = lookup.status == 0 && lookup.result.valid() ? mail::Ok : mail::HostNotResolved;
-        if (code == mail::Ok)
-            out = AddressList(lookup.result.release());
-    }
-    return code;
+    static AbandonableWork lookups(kMaxAbandoned);
+    auto lookup = std::make_shared<Lookup>();
+    lookup->host = host;
+    lookup->port = port;
+    const AbandonableWork::Outcome outcome = lookups.run(
+        [lookup, lookUp] {
+            lookup->winsock = startWinsock();
+            if (!lookup->winsock.valid())
+                return;
+            const addrinfo hints = hintsFor(0);
+            addrinfo* result = nullptr;
+            lookup->status = lookUp(lookup->host.c_str(), lookup->port.c_str(), &hints, &result);
+            lookup->result.reset(result);
+        },
+        deadline);
+    if (outcome != AbandonableWork::Finished)
+        return outcome == AbandonableWork::NoThread ? mail::ThreadNotCreated : mail::ResolveTimedOut;
+    if (lookup->status != 0 || !lookup->result.valid())
+        return mail::HostNotResolved;
+    out = AddressList(lookup->result.release());
+    return mail::Ok;
 }
 
 } // namespace qel::mailcomponent

@@ -49,10 +49,14 @@ std::string saltedHash(std::string_view secret)
 
 } // namespace
 
+// Never destroyed: as the process ends, its closing thread is stopped
+// wherever it was, perhaps inside a wait on the pool's lock or condition,
+// and destroying those then may never return. The system closes the
+// sockets; no QUIT, no TLS, no waits happen there.
 SessionPool& SessionPool::process()
 {
     static SessionPool& pool = [] () -> SessionPool& {
-        static SessionPool kept;
+        SessionPool& kept = *new SessionPool;
         // The DLL stays while sessions are kept or being closed.
         automation::ComModule::instance().keepLoadedWhile([] {
             if (!process().vacant())
@@ -63,19 +67,6 @@ SessionPool& SessionPool::process()
         return kept;
     }();
     return pool;
-}
-
-// Runs only as the DLL unloads with sessions still kept, i.e. as the
-// process ends (DllCanUnloadNow refuses otherwise, and the closing thread
-// is gone with the process): no QUIT, no TLS, no waits there, only the
-// sockets closed; the rest goes with the process.
-SessionPool::~SessionPool()
-{
-    for (auto* sessions : {&kept_, &closing_})
-        for (auto& session : *sessions) {
-            session->transport->dropSocket();
-            session->transport.release();
-        }
 }
 
 std::unique_ptr<KeptSession> SessionPool::take(const std::string& key)

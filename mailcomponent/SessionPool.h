@@ -43,7 +43,6 @@ public:
     static constexpr std::chrono::minutes kMostAge{10};
 
     static SessionPool& process();
-    ~SessionPool();
 
     // A session kept under `key` and still within its idle limit; null when none.
     std::unique_ptr<KeptSession> take(const std::string& key);

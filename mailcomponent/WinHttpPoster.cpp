@@ -5,6 +5,9 @@
 #include <winhttp.h>
 
 #include "common/Utf8.h"
+#include "mailcomponent/AbandonableWork.h"
+
+#include <memory>
 
 namespace qel::mailcomponent {
 
@@ -71,10 +74,9 @@ MailCode failure(DWORD error, bool answering, std::string& detail)
     }
 }
 
-} // namespace
-
-MailCode WinHttpPoster::post(const std::string& url, std::string_view form, mail::Deadline deadline, int& status,
-                             mail::SecretText& body, std::string& detail)
+// The exchange itself, on whichever thread runs it.
+MailCode exchange(const std::string& url, std::string_view form, mail::Deadline deadline, int& status,
+                  mail::SecretText& body, std::string& detail)
 {
     const std::u16string wideUrl = utf16FromUtf8(url);
     URL_COMPONENTS parts{};
@@ -141,6 +143,46 @@ MailCode WinHttpPoster::post(const std::string& url, std::string_view form, mail
         body.append(std::string_view(piece, read));
         mail::wipe(piece, read);
     }
+}
+
+} // namespace
+
+// On a thread of its own, since WinHTTP's waits may end later than asked
+// (under Wine, by about one HTTPS exchange): the caller stops waiting at the
+// deadline, and an abandoned exchange wipes what it holds when it ends.
+MailCode WinHttpPoster::post(const std::string& url, std::string_view form, mail::Deadline deadline, int& status,
+                             mail::SecretText& body, std::string& detail)
+{
+    static AbandonableWork exchanges(8);
+    struct Exchange {
+        std::string url;
+        mail::SecretText form, body;
+        int status = 0;
+        std::string detail;
+        MailCode code = mail::NoReplyInTime;
+    };
+    auto shared = std::make_shared<Exchange>();
+    shared->url = url;
+    shared->form.append(form);
+    const AbandonableWork::Outcome outcome = exchanges.run(
+        [shared, deadline] {
+            shared->code = exchange(shared->url, shared->form.view(), deadline, shared->status, shared->body, shared->detail);
+        },
+        deadline);
+    if (outcome == AbandonableWork::NoThread) {
+        detail = "no thread could be had for the token request";
+        return mail::ThreadNotCreated;
+    }
+    if (outcome != AbandonableWork::Finished) {
+        detail = outcome == AbandonableWork::TimedOut ? "the token endpoint did not answer in time"
+                                                      : "earlier token requests to a silent endpoint still wait";
+        return mail::NoReplyInTime;
+    }
+    status = shared->status;
+    body.clear();
+    body.append(shared->body.view());
+    detail = shared->detail;
+    return shared->code;
 }
 
 } // namespace qel::mailcomponent

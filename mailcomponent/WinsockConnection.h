@@ -28,8 +28,6 @@ public:
     std::string localAddressLiteral() const;
     // No bytes, close or failure waiting: looked at without waiting.
     bool quiet() const;
-    // Closes the socket and nothing else (what a DLL may do while it unloads).
-    void dropSocket() { socket_.reset(); }
 
 private:
     WinsockUse winsock_; // first in, last out: the socket closes before WSACleanup

@@ -27,8 +27,6 @@ public:
     std::string failureDetail() const override;
     bool quiet() const override { return !(tls_ && tls_->holdsUnread()) && connection_.quiet(); }
     std::string localAddressLiteral() const override { return connection_.localAddressLiteral(); }
-    // The TLS state is left as it is.
-    void dropSocket() override { connection_.dropSocket(); }
 
 private:
     mail::MailCode sendRaw(std::string_view bytes, mail::Deadline deadline) override { return connection_.send(bytes, deadline); }

@@ -71,7 +71,6 @@ private:
         mail::MailCode startTls(mail::Deadline deadline) override { return server_.startTls(deadline); }
         std::string failureDetail() const override { return server_.failureDetail(); }
         bool quiet() const override { return server_.quiet(); }
-        void dropSocket() override {}
 
     private:
         mail::ScriptedServer& server_;
