@@ -12,10 +12,12 @@
 #include "automation/VariantTerms.h"
 #include "common/Utf8.h"
 #include "mail/Credentials.h"
+#include "mail/DetailText.h"
 #include "mail/MessageStream.h"
 #include "mail/MimeWriter.h"
 #include "mail/SmtpSession.h"
 #include "mailcomponent/FileByteSource.h"
+#include "mailcomponent/SendTrace.h"
 #include "mailcomponent/SessionPool.h"
 #include "mailcomponent/SecretUtf8.h"
 #include "mailcomponent/WindowsCredentials.h"
@@ -93,6 +95,20 @@ std::string machineDomain()
 std::string ascii(const std::u16string& text)
 {
     return std::string(text.begin(), text.end()); // only after validate(): addresses are ASCII
+}
+
+// Which account and from where, for the trace: never the secret.
+std::string describeAccount(bool fromProperties, const mail::Credentials& credentials, bool storedOAuth,
+                            const std::u16string& target)
+{
+    const std::string user = mail::escapedText(credentials.user.view(), 256);
+    if (fromProperties)
+        return (credentials.accessToken ? "AccessToken property" : "UserName and Password properties") + std::string(", user ") + user;
+    if (storedOAuth)
+        return "stored OAuth account " + utf8FromUtf16(target + kOAuthAccountSuffix) + ", mailbox " + user;
+    if (!credentials.user.empty())
+        return "stored password " + utf8FromUtf16(target) + ", user " + user;
+    return "none (no UserName, nothing stored for " + utf8FromUtf16(target) + ")";
 }
 
 } // namespace
@@ -233,6 +249,26 @@ HRESULT SmtpMail::Send(VARIANT* result)
 {
     if (!result)
         return E_POINTER;
+    const std::unique_ptr<SendTrace> trace = SendTrace::fromSetting();
+    if (!trace)
+        return sendOnce(result);
+    observer_ = trace.get();
+    traceAccount_ = "none chosen";
+    const HRESULT hr = sendOnce(result);
+    observer_ = nullptr;
+    mail::ServerAddress server;
+    const std::u16string named = automation::textOf(mailServer_.get());
+    static const char* const security[] = {"plain", "STARTTLS", "implicit TLS"};
+    trace->describe("server " + (mail::parseServer(named, server) == mail::Ok
+                                     ? server.host + ":" + server.port + " " + security[static_cast<int>(server.security)]
+                                     : "\"" + mail::escapedText(utf8FromUtf16(named), 256) + "\" (not understood)")
+                    + ", account: " + traceAccount_);
+    trace->finish(SUCCEEDED(hr) && result->vt == VT_I2 ? result->iVal : hr, errorDetail_);
+    return hr;
+}
+
+HRESULT SmtpMail::sendOnce(VARIANT* result)
+{
     return guarded(kSource, IID__SmtpMail, [&] {
         mail::OutgoingMail message;
         message.from = {automation::textOf(fromAddr_.get()), automation::textOf(from_.get())};
@@ -252,6 +288,7 @@ HRESULT SmtpMail::Send(VARIANT* result)
         mail::DeliveryOptions options;
         options.stepTimeout = std::chrono::seconds(timeoutSeconds_);
         options.finalReplyTimeout = std::chrono::seconds(finalReplySeconds_);
+        options.observer = observer_;
         const std::u16string domain = automation::textOf(domain_.get());
         if (!domain.empty()) {
             options.domain = ascii(domain);
@@ -303,6 +340,8 @@ HRESULT SmtpMail::Send(VARIANT* result)
             identity.append(credentials.password.view());
         }
         options.credentials = &credentials;
+        if (observer_)
+            traceAccount_ = describeAccount(!user.empty() || !accessToken_.empty(), credentials, tokens.has_value(), target);
         options.detail = &errorDetail_;
         options.pipelining = pipelining_;
         answer(deliverKept(server, envelope, data, options, std::string(credentials.user.view()), identity.view()), result);
