@@ -43,6 +43,11 @@ echo "correct horse" | run "$build/mailcomponent/qel-smtp-credential.exe" store 
 run "$build/mailcomponent/qel-smtp-credential.exe" store localhost:465 dispatch "correct horse" >/dev/null ||
     fail "storing the credential for 465"
 
+# The trace, on from here to the wrong password: what it tells, and no secret.
+trace=$work/qelsmtp.log
+run reg add 'HKCU\Software\Qel\QelSmtp' /v TraceFile /d "$(windows_path "$work")\\qelsmtp.log" /f >/dev/null ||
+    fail "setting TraceFile"
+
 # Through the Renderer, as the sample does: MailServer is all that says TLS.
 submit() {
     local server=$1 mode=$2 mechanism=$3
@@ -75,6 +80,21 @@ refuse() {
 }
 start wrong-password
 refuse wrong-password "starttls://localhost:$port" 24 '535' "$log" "ehlo starttls ehlo auth" dispatch "wrong horse"
+run reg delete 'HKCU\Software\Qel\QelSmtp' /v TraceFile /f >/dev/null || fail "removing TraceFile"
+[ "$(grep -c '^=== Send ' "$trace")" = 3 ] && [ "$(grep -c '^=== result ' "$trace")" = 3 ] ||
+    fail "the trace has not one block per Send: $(grep '^===' "$trace")"
+for told in 'server localhost:587 STARTTLS, account: stored password QelSmtp/localhost:587, user dispatch' \
+    'server localhost:465 implicit TLS, account: stored password' 'account: UserName and Password properties, user dispatch' \
+    'connected to \[(127\.0\.0\.1|::1)\]:587' 'TLS: TLS 1\.[23], .*certificate of "localhost" issued by ".+", valid until 2.*checked for host localhost' \
+    'C: AUTH PLAIN \[hidden\]' 'C: AUTH LOGIN' 'S: 535' '=== result 24, ErrorDetail: .*535'; do
+    grep -qE "$told" "$trace" || fail "the trace does not tell /$told/"
+done
+# The password, and its base64 as AUTH PLAIN and LOGIN carry it (whole, or from any offset).
+for secret in 'correct horse' 'wrong horse' "$(printf '\0dispatch\0correct horse' | base64)" \
+    "$(printf 'correct horse' | base64)" "$(printf 'wrong horse' | base64)" "$(printf '\0dispatch\0wrong horse' | base64)"; do
+    grep -qF "${secret:0:12}" "$trace" && fail "the trace holds a secret: ${secret:0:12}..."
+done
+echo "trace: $(grep -c '^=== Send ' "$trace") blocks, $(wc -c <"$trace") bytes; $(grep -m1 -oE 'TLS: .*' "$trace")"
 start no-common-mechanism
 refuse no-common-mechanism "starttls://localhost:$port" 25 'PLAIN|LOGIN' "$log" "ehlo starttls ehlo" dispatch "correct horse"
 start no-starttls
