@@ -31,6 +31,8 @@ packages=(
     libgnutls30 libgnutls30:i386
     python3-aiosmtpd python3-cryptography openssl
     wixl msitools gir1.2-libmsi-1.0 python3-gi osslsigncode zip unzip
+    # A real SMTP server for the end-to-end tests; each run starts its own.
+    postfix sasl2-bin libsasl2-modules
 )
 
 stamp=/var/lib/qel-setup.done
@@ -41,6 +43,8 @@ if [ ! -f "$stamp" ] || [ "$(cat "$stamp")" != "${packages[*]}" ]; then
     view=$(mktemp -d)
     trap 'rm -rf "$view"' EXIT
     apt_view_update "$view"
+    # Installed unconfigured: no system instance to start or to collide with the tests' own.
+    echo 'postfix postfix/main_mailer_type select No configuration' | debconf-set-selections
     if ! apt-get "${apt_view_opts[@]}" install -y -qq --no-install-recommends "${packages[@]}" >/dev/null ||
        ! apt-get "${apt_view_opts[@]}" install -y -qq --no-install-recommends -t bookworm-backports qemu-user-static >/dev/null; then
         echo "setup: the packages could not be installed (apt's messages above). If apt named an index that" \

@@ -1,10 +1,13 @@
 #!/usr/bin/python3
 """Checks one received gateway mail against what the host sent.
 
-    check_mail.py EML TRANSLATED PICTURE MAILBOX SENDER-NAME SENDER-ADDRESS READER-COMMAND...
+    check_mail.py [--received-by HOST] EML TRANSLATED PICTURE MAILBOX SENDER-NAME SENDER-ADDRESS READER-COMMAND...
 
 TRANSLATED holds the Renderer's TranslatedMessage; READER-COMMAND is run
 with a file holding the received body and must print the gateway fields.
+With --received-by, the mail was delivered by the Postfix named HOST: it
+starts with that server's trace fields (envelope sender, recipient, its
+Received), and every field after them is ours.
 Prints what arrived; exits non-zero on the first mismatch.
 """
 import email
@@ -20,11 +23,35 @@ def fail(what):
     sys.exit(1)
 
 
+TRACE = ["Return-Path", "X-Original-To", "Delivered-To", "Received"]
+
+
+def check_trace(message, host, mailbox, sender_address):
+    names = list(message.keys())
+    if names[:len(TRACE)] != TRACE or any(name in TRACE for name in names[len(TRACE):]):
+        fail("trace fields " + repr(names))
+    if message["Return-Path"] != "<%s>" % sender_address or message["Delivered-To"] != mailbox:
+        fail("envelope %s to %s" % (message["Return-Path"], message["Delivered-To"]))
+    received = " ".join(message["Received"].split())
+    if " by %s (Postfix) " % host not in received:
+        fail("Received " + received)
+    # A server may add the fields a mail lacks; these must have come with it.
+    if message["Message-ID"] and message["Message-ID"].endswith("@%s>" % host):
+        fail("Message-ID made by the server: " + message["Message-ID"])
+    print("Received:", received)
+
+
 def main():
+    host = None
+    if sys.argv[1] == "--received-by":
+        host = sys.argv[2]
+        del sys.argv[1:3]
     eml, translated, picture, mailbox, sender_name, sender_address = sys.argv[1:7]
     reader = sys.argv[7:]
     with open(eml, "rb") as f:
         message = email.message_from_binary_file(f, policy=email.policy.default)
+    if host:
+        check_trace(message, host, mailbox, sender_address)
     print("Subject:", message["Subject"])
     print("From:", message["From"])
     print("To:", message["To"])

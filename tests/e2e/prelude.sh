@@ -1,5 +1,9 @@
-# What both end-to-end scripts share; sourced with BITS PREFIX BUILD-DIR as
+# What the end-to-end scripts share; sourced with BITS PREFIX BUILD-DIR as
 # their arguments. Servers started into $servers stop on exit, with $work.
+# A pipeline fails when any of its commands does (a credential tool that
+# failed must not pass for the tr after it), so a check whose reader may stop
+# early (grep -q, head) reads a here-string, never a pipe.
+set -o pipefail
 bits=$1 prefix=$2 build=$3
 here=$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")
 root=$(readlink -f "$here/../..")
@@ -24,12 +28,14 @@ send_sample() {
         gateway@example.com "$(windows_path "$picture")" | tr -d '\r')
 }
 
-# The mail EML (waited for) is what the sample's $output composed, field by field.
+# The mail EML (waited for) is what the sample's $output composed, field by field;
+# OPTIONS go to check_mail.py.
 check_delivered() {
     local eml=$1
+    shift
     sed -n '/^----- TranslatedMessage -----$/,/^----- end -----$/p' <<<"$output" | sed '1d;$d' | sed 's/$/\r/' |
         head -c -2 >"$work/translated.txt"
     for _ in $(seq 50); do [ -e "$eml" ] && break; sleep 0.1; done
-    "$python" "$here/check_mail.py" "$eml" "$work/translated.txt" "$picture" gateway@example.com \
+    "$python" "$here/check_mail.py" "$@" "$eml" "$work/translated.txt" "$picture" gateway@example.com \
         "Qel Dispatch" dispatch@example.com "$root/scripts/wine-run" "$bits" "$prefix" "$build/gateway/qel-gateway-read.exe"
 }

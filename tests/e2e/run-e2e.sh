@@ -35,7 +35,7 @@ make_jpeg "$picture" 5000
 start_mailbox accept
 accept_port=$port
 send_sample "127.0.0.1:$port"
-echo "$output" | head -n 2
+head -n 2 <<<"$output"
 grep -q '^Send result: 0$' <<<"$output" || fail "the sample did not send: $output"
 check_delivered "$work/accept/001.eml" || fail "the received mail"
 [ "$(cat "$work/accept/001.envelope" 2>/dev/null | tr '\n' ' ')" = "dispatch@example.com gateway@example.com " ] ||
@@ -107,7 +107,7 @@ fault two-addresses "twoaddr.example.test:$port" "code 0" \
 # A message over the server's SIZE ends with 4 before MAIL FROM, let alone DATA.
 start_scripted --size-limit 100
 fault over-size-limit "127.0.0.1:$port" "code 4"
-last_session | grep -q '"MAIL FROM' && fail "MAIL FROM was sent for a message over the size limit"
+grep -q '"MAIL FROM' <<<"$(last_session)" && fail "MAIL FROM was sent for a message over the size limit"
 # EHLO names the machine: its fully qualified name, or its address as a literal; Domain overrides.
 fqdn=$(hostname -f 2>/dev/null || true)
 [[ $fqdn == *.* ]] && expected_ehlo="EHLO $fqdn" || expected_ehlo="EHLO [127.0.0.1]"

@@ -1,3 +1,5 @@
+#include <algorithm>
+
 #include <gtest/gtest.h>
 
 #include "mail/DotStuffer.h"
@@ -117,6 +119,38 @@ TEST(MimeWriterTest, AttachmentsAreStreamedInBoundedPiecesAndSizedExactly)
     ASSERT_NE(big, std::string::npos);
     EXPECT_EQ(decodedPart(whole, big + 22), picture);
     EXPECT_NE(whole.find("filename=\"empty.jpg\"\r\n\r\n--=_b--\r\n"), std::string::npos);
+}
+
+// A mail sent again (on a new connection after a kept one failed) starts over,
+// also where the first try stopped inside an attachment.
+TEST(MimeWriterTest, ARewoundStreamReadsTheSameBytesAgain)
+{
+    OutgoingMail mail = sample();
+    std::vector<std::uint8_t> picture(2 * MessageStream::kPieceBytes + 100);
+    for (std::size_t i = 0; i < picture.size(); ++i)
+        picture[i] = static_cast<std::uint8_t>(i * 13 + i / 257);
+    mail.attachments.push_back({u"photo.jpg", std::make_shared<MemoryByteSource>(picture)});
+    MessageStream stream(mail, "d", "id", "=_b");
+    const auto read = [&stream](std::size_t mostPieces) {
+        std::string bytes, piece;
+        for (std::size_t n = 0; n < mostPieces && stream.next(piece) == Ok && !piece.empty(); ++n)
+            bytes += piece;
+        return bytes;
+    };
+    const std::string whole = read(SIZE_MAX);
+    ASSERT_EQ(whole.size(), stream.size());
+    // Where a read differs from the first one (npos: nowhere), not two screens of base64.
+    const auto differs = [&whole](const std::string& again) {
+        const auto at = std::mismatch(again.begin(), again.end(), whole.begin(), whole.end());
+        return at.first == again.end() && at.second == whole.end() ? std::string::npos : std::size_t(at.first - again.begin());
+    };
+    stream.rewind();
+    EXPECT_EQ(differs(read(SIZE_MAX)), std::string::npos) << "rewound after the whole message";
+    stream.rewind();
+    const std::string begun = read(3); // the head, the attachment's head, its first piece
+    ASSERT_LT(begun.size(), whole.find("--=_b--"));
+    stream.rewind();
+    EXPECT_EQ(differs(read(SIZE_MAX)), std::string::npos) << "rewound from inside the attachment";
 }
 
 TEST(MimeWriterTest, DotStuffingDoublesLeadingDotsAndEndsTheData)

@@ -126,10 +126,14 @@ TEST(SmtpMail, SendsTheAccountItChoseAndAnswersWithWhatWentWrong)
                  {&SmtpMail::put_AccessToken, c.accessToken}})
             ASSERT_HRESULT_SUCCEEDED((mail.Get()->*put)(Variant::ofText(value).get()));
         ASSERT_HRESULT_SUCCEEDED(mail->put_SessionIdleLimit(Variant::ofInteger(0).get()));
-        Variant answer;
+        // An answer of its own for each call: one left over from AddRecipient reads as 0.
+        Variant added, answer;
         ASSERT_HRESULT_SUCCEEDED(mail->AddRecipient(Variant::ofText(u"you@example.com").get(), Variant().get(),
-                                                    Variant().get(), answer.receive()));
+                                                    Variant().get(), added.receive()));
+        EXPECT_EQ(added.get().vt, VT_I2) << c.what;
+        EXPECT_EQ(added.get().iVal, mail::Ok) << c.what;
         ASSERT_HRESULT_SUCCEEDED(mail->Send(answer.receive()));
+        EXPECT_EQ(answer.get().vt, VT_I2) << c.what;
         EXPECT_EQ(answer.get().iVal, c.expected) << c.what;
         Variant detail;
         ASSERT_HRESULT_SUCCEEDED(mail->get_ErrorDetail(detail.receive()));
@@ -144,6 +148,12 @@ TEST(SmtpMail, SendsTheAccountItChoseAndAnswersWithWhatWentWrong)
             EXPECT_EQ(sent.find("AUTH"), std::string::npos) << c.what;
         } else {
             EXPECT_NE(sent.find(c.authLine), std::string::npos) << c.what << ": " << sent;
+        }
+        if (c.expected == mail::Ok) {
+            // The message went, to its end: its head after DATA, then the final dot.
+            const std::size_t head = sent.find("\r\nTo: <you@example.com>\r\n", sent.find("\r\nDATA\r\n"));
+            EXPECT_NE(head, std::string::npos) << c.what << ": " << sent;
+            EXPECT_NE(sent.find("\r\n.\r\n", head), std::string::npos) << c.what << ": " << sent;
         }
     }
 }

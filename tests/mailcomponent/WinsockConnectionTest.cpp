@@ -16,22 +16,43 @@ namespace {
 using mail::Deadline;
 using namespace std::chrono_literals;
 
+template <typename Condition>
+bool within(std::chrono::milliseconds limit, Condition condition)
+{
+    for (const Deadline end = Deadline::in(limit); !condition();)
+        if (end.passed())
+            return false;
+        else
+            std::this_thread::sleep_for(1ms);
+    return true;
+}
+
+// A connection to a listener on loopback, and the listener's end of it.
+struct LoopbackPair {
+    LoopbackPair()
+    {
+        sockaddr_in at{};
+        at.sin_family = AF_INET;
+        at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        int size = sizeof at;
+        EXPECT_EQ(bind(listener.get(), reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
+        EXPECT_EQ(listen(listener.get(), 1), 0);
+        EXPECT_EQ(getsockname(listener.get(), reinterpret_cast<sockaddr*>(&at), &size), 0);
+        EXPECT_EQ(connection.connect("127.0.0.1", std::to_string(ntohs(at.sin_port)), Deadline::in(5s), Deadline::in(5s)),
+                  mail::Ok);
+        peer.reset(accept(listener.get(), nullptr, nullptr));
+    }
+    WinsockUse winsock = startWinsock();
+    UniqueSocket listener{socket(AF_INET, SOCK_STREAM, IPPROTO_TCP)};
+    WinsockConnection connection;
+    UniqueSocket peer;
+};
+
 TEST(WinsockConnection, BytesWaitingDoNotMakeASocketReadyPastTheDeadline)
 {
-    const WinsockUse winsock = startWinsock();
-    const UniqueSocket listener(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
-    sockaddr_in at{};
-    at.sin_family = AF_INET;
-    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    int size = sizeof at;
-    ASSERT_EQ(bind(listener.get(), reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
-    ASSERT_EQ(listen(listener.get(), 1), 0);
-    ASSERT_EQ(getsockname(listener.get(), reinterpret_cast<sockaddr*>(&at), &size), 0);
-    WinsockConnection connection;
-    ASSERT_EQ(connection.connect("127.0.0.1", std::to_string(ntohs(at.sin_port)), Deadline::in(5s), Deadline::in(5s)),
-              mail::Ok);
-    const UniqueSocket server(accept(listener.get(), nullptr, nullptr));
-    ASSERT_EQ(send(server.get(), "250 ok\r\n", 8, 0), 8);
+    LoopbackPair pair;
+    WinsockConnection& connection = pair.connection;
+    ASSERT_EQ(send(pair.peer.get(), "250 ok\r\n", 8, 0), 8);
     std::this_thread::sleep_for(50ms); // arrived on loopback
     std::string into;
     EXPECT_EQ(connection.receive(into, Deadline::at(Deadline::Clock::now())), mail::NoReplyInTime);
@@ -39,6 +60,20 @@ TEST(WinsockConnection, BytesWaitingDoNotMakeASocketReadyPastTheDeadline)
     EXPECT_EQ(into, "");
     EXPECT_EQ(connection.receive(into, Deadline::in(5s)), mail::Ok);
     EXPECT_EQ(into, "250 ok\r\n");
+}
+
+// What decides whether a kept session may carry the next mail.
+TEST(WinsockConnection, QuietOnlyWhileThePeerNeitherWritesNorCloses)
+{
+    LoopbackPair written;
+    EXPECT_TRUE(written.connection.quiet()) << "idle";
+    ASSERT_EQ(send(written.peer.get(), "421 bye\r\n", 9, 0), 9);
+    EXPECT_TRUE(within(5s, [&] { return !written.connection.quiet(); })) << "after the peer wrote";
+
+    LoopbackPair closed;
+    EXPECT_TRUE(closed.connection.quiet()) << "idle";
+    closed.peer.reset();
+    EXPECT_TRUE(within(5s, [&] { return !closed.connection.quiet(); })) << "after the peer closed";
 }
 
 // A lookup that hangs until released, then answers with loopback.
@@ -51,17 +86,6 @@ int WSAAPI hangingLookUp(const char*, const char* port, const addrinfo* hints, a
         std::this_thread::sleep_for(1ms);
     --lookupsWaiting;
     return getaddrinfo("127.0.0.1", port, hints, result);
-}
-
-template <typename Condition>
-bool within(std::chrono::milliseconds limit, Condition condition)
-{
-    for (const Deadline end = Deadline::in(limit); !condition();)
-        if (end.passed())
-            return false;
-        else
-            std::this_thread::sleep_for(1ms);
-    return true;
 }
 
 TEST(HostResolver, OnlyAbandonedLookupsCountAgainstTheLimit)
