@@ -16,22 +16,26 @@ constexpr DWORD kPathChars = 520;
 // mid-append) costs this Send its block, not its time.
 constexpr DWORD kLockWaitMs = 2000;
 
-std::wstring readSetting(HKEY root)
+std::wstring readSetting(HKEY root, const wchar_t* subKey)
 {
     std::wstring value(kPathChars, L'\0');
     DWORD bytes = static_cast<DWORD>(value.size() * sizeof(wchar_t));
     // RRF_RT_REG_SZ takes REG_EXPAND_SZ too and expands it.
-    LSTATUS status = RegGetValueW(root, L"Software\\Qel\\QelSmtp", L"TraceFile", RRF_RT_REG_SZ, nullptr, value.data(), &bytes);
+    LSTATUS status = RegGetValueW(root, subKey, L"TraceFile", RRF_RT_REG_SZ, nullptr, value.data(), &bytes);
     if (status == ERROR_MORE_DATA) {
         value.assign(bytes / sizeof(wchar_t) + 1, L'\0');
         bytes = static_cast<DWORD>(value.size() * sizeof(wchar_t));
-        status = RegGetValueW(root, L"Software\\Qel\\QelSmtp", L"TraceFile", RRF_RT_REG_SZ, nullptr, value.data(), &bytes);
+        status = RegGetValueW(root, subKey, L"TraceFile", RRF_RT_REG_SZ, nullptr, value.data(), &bytes);
     }
     if (status != ERROR_SUCCESS)
         return {};
     value.resize(wcsnlen(value.c_str(), value.size()));
     return value;
 }
+
+struct RegistryKeyTraits : SentinelTraits<HKEY, nullptr> {
+    static void close(HKEY k) { RegCloseKey(k); }
+};
 
 // One lock for every spelling of the same file: the full path, upper-cased.
 std::wstring mutexName(const std::wstring& path)
@@ -80,8 +84,15 @@ std::string utcNow()
 
 std::wstring traceFileSetting()
 {
-    std::wstring path = readSetting(HKEY_CURRENT_USER);
-    return path.empty() ? readSetting(HKEY_LOCAL_MACHINE) : path;
+    constexpr const wchar_t* kKey = L"Software\\Qel\\QelSmtp";
+    if (std::wstring path = readSetting(HKEY_CURRENT_USER, kKey); !path.empty())
+        return path;
+    // The machine's 64-bit view, so the 32-bit component reads what `reg add HKLM\...` wrote.
+    HKEY opened = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kKey, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, &opened) != ERROR_SUCCESS)
+        return {};
+    const UniqueHandle<RegistryKeyTraits> machine(opened);
+    return readSetting(machine.get(), nullptr);
 }
 
 TraceFile::TraceFile(std::wstring path, std::uint64_t mostBytes) : path_(std::move(path)), mostBytes_(mostBytes) {}
