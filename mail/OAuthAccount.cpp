@@ -5,6 +5,9 @@
 
 #include <nlohmann/json.hpp>
 
+#include "mail/AsciiText.h"
+#include "mail/JsonText.h"
+
 namespace qel::mail {
 
 namespace {
@@ -26,13 +29,6 @@ bool endsWith(std::string_view text, std::string_view tail)
     return text.size() >= tail.size() && text.substr(text.size() - tail.size()) == tail;
 }
 
-std::string lower(std::string_view text)
-{
-    std::string out(text);
-    std::transform(out.begin(), out.end(), out.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return out;
-}
-
 bool domainOf(std::string_view host, std::string_view domain)
 {
     return host == domain || endsWith(host, "." + std::string(domain));
@@ -48,8 +44,7 @@ std::string withTenant(std::string_view pattern, const std::string& tenant)
 
 bool https(const std::string& url)
 {
-    return url.rfind("https://", 0) == 0 && url.size() > 8
-        && std::all_of(url.begin(), url.end(), [](char c) { return c > 0x20 && c < 0x7F; });
+    return url.rfind("https://", 0) == 0 && url.size() > 8 && printableAscii(url);
 }
 
 const char* grantName(OAuthGrant grant)
@@ -61,7 +56,7 @@ const char* grantName(OAuthGrant grant)
 
 const OAuthProvider* providerFor(std::string_view host)
 {
-    const std::string name = lower(host);
+    const std::string name = asciiLower(host);
     for (std::string_view domain : {"office365.com", "outlook.com", "office365.us"})
         if (domainOf(name, domain))
             return &kProviders[0];
@@ -89,6 +84,10 @@ bool completeAccount(OAuthAccount& account, std::string_view host, std::string& 
         missing = "a token endpoint (no built-in one for this server)";
     else if (!https(account.tokenEndpoint))
         missing = "a token endpoint that is an https address";
+    else if (!account.deviceEndpoint.empty() && !https(account.deviceEndpoint))
+        missing = "a device endpoint that is an https address";
+    else if (!account.authorizeEndpoint.empty() && !https(account.authorizeEndpoint))
+        missing = "an authorize endpoint that is an https address";
     else if (account.scope.empty())
         missing = "a scope (no built-in one for this server)";
     else
@@ -118,11 +117,8 @@ SecretText storedForm(const OAuthAccount& account)
 MailCode readStoredForm(std::string_view blob, OAuthAccount& account, std::string& detail)
 {
     json form = json::parse(blob.begin(), blob.end(), nullptr, false);
-    const auto text = [&](const char* name) {
-        const auto found = form.find(name);
-        return found != form.end() && found->is_string() ? found->get<std::string>() : std::string();
-    };
-    const std::string grant = form.is_object() ? text("grant") : std::string();
+    const auto text = [&](const char* name) { return stringAt(form, name); };
+    const std::string grant = text("grant");
     account = OAuthAccount{};
     if (grant == grantName(OAuthGrant::ClientCredentials) || grant == grantName(OAuthGrant::RefreshToken)) {
         account.grant = grant == grantName(OAuthGrant::RefreshToken) ? OAuthGrant::RefreshToken : OAuthGrant::ClientCredentials;

@@ -1,15 +1,20 @@
 #pragma once
 // Access tokens for a stored OAuth account: taken from the process's cache
 // while they last, otherwise fetched from the account's token endpoint; a
-// refresh token the endpoint rotates is stored again at once, because the
-// old one may already be void.
+// refresh token the endpoint rotates is kept in memory and stored again at
+// once, because the old one may already be void. One refresh of an account
+// at a time, in the process and across processes: an endpoint that makes
+// refresh tokens single-use revokes the whole chain when one comes twice.
 #include <chrono>
 #include <map>
+#include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "mail/Credentials.h"
 #include "mail/OAuthAccount.h"
+#include "mail/PartedStore.h"
 
 namespace qel::mail {
 
@@ -37,6 +42,23 @@ public:
     virtual ~SecretStore() = default;
     virtual bool read(const std::u16string& target, SecretText& user, SecretText& blob) = 0;
     virtual bool write(const std::u16string& target, std::string_view user, std::string_view blob) = 0;
+    // Tells a damaged value from a missing one where the store can.
+    virtual Stored lookup(const std::u16string& target, SecretText& user, SecretText& blob)
+    {
+        return read(target, user, blob) ? Stored::Found : Stored::Absent;
+    }
+
+    class Hold {
+    public:
+        virtual ~Hold() = default;
+    };
+    // Held while a refresh token is read, used and replaced, by one process
+    // at a time; null when another held it until `deadline`.
+    virtual std::unique_ptr<Hold> hold(const std::u16string& target, Deadline deadline)
+    {
+        (void)target, (void)deadline;
+        return std::make_unique<Hold>();
+    }
 };
 
 // Tokens of every account, shared by all the components of the process.
@@ -47,12 +69,24 @@ public:
 
     bool find(const std::string& account, SecretText& token);
     void keep(const std::string& account, std::string_view token, std::chrono::seconds lifetime);
-    void drop(const std::string& account);
+    // Only the token the server refused: another apartment may have renewed it already.
+    void drop(const std::string& account, std::string_view refused);
+
+    // Held by the one apartment that refreshes the account.
+    std::shared_ptr<std::timed_mutex> refreshing(const std::string& account);
+    // At most one renewal of a refused token a minute: true, and counted, when one may go now.
+    bool mayRenew(const std::string& account);
+    // The refresh token this process got in place of `stored`, for when storing it failed.
+    void keepRotated(const std::string& account, std::string_view stored, std::string_view rotated);
+    bool rotatedFor(const std::string& account, std::string_view stored, SecretText& rotated);
 
 private:
     struct Entry {
         SecretText token;
         Clock::time_point usableUntil;
+        SecretText replaced, rotated;
+        std::optional<Clock::time_point> renewed;
+        std::shared_ptr<std::timed_mutex> refreshing = std::make_shared<std::timed_mutex>();
     };
     // Apartments of one process send at the same time; this map is the only
     // state they share, so the only place that needs a lock.
@@ -66,10 +100,15 @@ public:
     OAuthTokens(const OAuthAccount& account, std::string mailbox, std::u16string refreshTarget, HttpsPoster& https,
                 SecretStore& store, TokenCache& cache);
     MailCode token(bool renew, Deadline deadline, SecretText& token, std::string& detail) override;
+    // What went wrong without failing the send (a rotated token that could not be stored).
+    const std::string& note() const { return note_; }
 
 private:
+    MailCode refresh(Deadline deadline, TokenGrant& grant, std::string& detail);
+
     const OAuthAccount& account_;
-    std::string mailbox_, cacheKey_;
+    std::string mailbox_, cacheKey_, note_;
+    SecretText handedOut_; // what a renewal replaces: another apartment may have replaced it already
     std::u16string refreshTarget_;
     HttpsPoster& https_;
     SecretStore& store_;

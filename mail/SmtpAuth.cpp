@@ -5,17 +5,12 @@
 
 #include <nlohmann/json.hpp>
 
+#include "mail/AsciiText.h"
 #include "mail/Base64.h"
 
 namespace qel::mail {
 
 namespace {
-
-std::string upper(std::string text)
-{
-    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-    return text;
-}
 
 } // namespace
 
@@ -23,23 +18,23 @@ ServerCapabilities capabilitiesOf(const std::vector<std::string>& lines)
 {
     ServerCapabilities offered;
     for (std::size_t i = 1; i < lines.size(); ++i) {
-        std::string text = upper(lines[i]);
-        if (text.rfind("AUTH=", 0) == 0) // how some older servers say it
+        std::string text = asciiLower(lines[i]);
+        if (text.rfind("auth=", 0) == 0) // how some older servers say it
             text[4] = ' ';
         std::istringstream words(text);
         std::string keyword;
         words >> keyword;
-        if (keyword == "STARTTLS" || keyword == "PIPELINING" || keyword == "CHUNKING") {
-            (keyword == "STARTTLS" ? offered.startTls : keyword == "PIPELINING" ? offered.pipelining : offered.chunking) = true;
+        if (keyword == "starttls" || keyword == "pipelining" || keyword == "chunking") {
+            (keyword == "starttls" ? offered.startTls : keyword == "pipelining" ? offered.pipelining : offered.chunking) = true;
             continue;
         }
-        if (keyword != "AUTH")
+        if (keyword != "auth")
             continue;
         offered.authOffered = true;
         for (std::string mechanism; words >> mechanism;) {
-            offered.plain = offered.plain || mechanism == "PLAIN";
-            offered.login = offered.login || mechanism == "LOGIN";
-            offered.xoauth2 = offered.xoauth2 || mechanism == "XOAUTH2";
+            offered.plain = offered.plain || mechanism == "plain";
+            offered.login = offered.login || mechanism == "login";
+            offered.xoauth2 = offered.xoauth2 || mechanism == "xoauth2";
         }
     }
     return offered;
@@ -71,9 +66,14 @@ std::string xoauth2Status(std::string_view challenge)
         return {};
     const nlohmann::json& status = reply["status"];
     std::string text = status.is_string() ? status.get<std::string>() : status.is_number_integer() ? status.dump() : "";
-    if (text.size() > 32 || !std::all_of(text.begin(), text.end(), [](char c) { return c > 0x20 && c < 0x7F; }))
+    if (text.size() > 32 || !printableAscii(text))
         return {};
     return text;
+}
+
+bool tokenExpired(std::string_view status)
+{
+    return status == "401" || asciiEqualFolded(status, "invalid_token");
 }
 
 SecretText AuthExchange::firstLine() const

@@ -35,6 +35,9 @@ AuthMechanism chooseMechanism(const ServerCapabilities& offered, bool accessToke
 // The "status" of an XOAUTH2 failure challenge (base64 of a JSON object),
 // printable ASCII only; empty when there is none.
 std::string xoauth2Status(std::string_view challenge);
+// Whether that status says the token is invalid or expired (401, RFC 7628's
+// "invalid_token"), the one refusal a new token can mend.
+bool tokenExpired(std::string_view status);
 
 class AuthExchange {
 public:

@@ -393,7 +393,7 @@ bool isEhloDomain(std::string_view domain)
 namespace {
 
 // One AUTH exchange; AuthExchange ends every one within three rounds.
-MailCode authenticateOnce(Dialogue& dialogue, AuthMechanism mechanism, const Credentials& credentials)
+MailCode authenticateOnce(Dialogue& dialogue, AuthMechanism mechanism, const Credentials& credentials, std::string& refusal)
 {
     AuthExchange exchange(mechanism, credentials);
     SecretText line = exchange.firstLine();
@@ -410,6 +410,7 @@ MailCode authenticateOnce(Dialogue& dialogue, AuthMechanism mechanism, const Cre
         status = exchange.answer(dialogue.code(), challenge, line);
         if (status != Ok) {
             dialogue.refuseWithReply(status);
+            refusal = exchange.refusalStatus();
             if (!exchange.refusalStatus().empty())
                 return dialogue.refuse(status, "the server refused the access token (status " + exchange.refusalStatus()
                                                    + "); " + dialogue.detail());
@@ -421,8 +422,9 @@ MailCode authenticateOnce(Dialogue& dialogue, AuthMechanism mechanism, const Cre
 }
 
 // AUTH with the mechanism chosen from what EHLO offered (after TLS). A token
-// the server refuses may be one the endpoint has revoked since it was kept:
-// one fresh token is tried before giving up.
+// the server calls invalid or expired may be one the endpoint has revoked
+// since it was kept: one fresh token is tried before giving up. No other
+// refusal (SMTP AUTH turned off for the mailbox, a 454) is mended by one.
 MailCode authenticate(Dialogue& dialogue, const std::vector<std::string>& extensions, Credentials& credentials,
                       TokenSource* tokens, Deadline renewing)
 {
@@ -433,14 +435,15 @@ MailCode authenticate(Dialogue& dialogue, const std::vector<std::string>& extens
                                                      : offered.authOffered ? "the server offers neither AUTH PLAIN nor AUTH LOGIN"
                                                                            : "the server offers no authentication");
     dialogue.secretReplies(true);
-    MailCode status = authenticateOnce(dialogue, mechanism, credentials);
-    if (status == AuthenticationFailed && mechanism == AuthMechanism::XOAuth2 && tokens) {
+    std::string refusal;
+    MailCode status = authenticateOnce(dialogue, mechanism, credentials, refusal);
+    if (status == AuthenticationFailed && mechanism == AuthMechanism::XOAuth2 && tokens && tokenExpired(refusal)) {
         std::string why;
         credentials.password.clear();
         if (const MailCode renewed = tokens->token(true, renewing, credentials.password, why); renewed != Ok)
-            status = dialogue.refuse(renewed, why);
+            status = dialogue.refuse(renewed, why + "; " + dialogue.detail());
         else
-            status = authenticateOnce(dialogue, mechanism, credentials);
+            status = authenticateOnce(dialogue, mechanism, credentials, refusal);
     }
     dialogue.secretReplies(false);
     return status;

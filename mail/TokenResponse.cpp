@@ -1,10 +1,14 @@
 #include "mail/TokenResponse.h"
 
 #include <algorithm>
+#include <cctype>
 
 #include <nlohmann/json.hpp>
 
+#include "mail/AsciiText.h"
 #include "mail/DetailText.h"
+#include "mail/JsonText.h"
+#include "mail/PartedStore.h"
 
 namespace qel::mail {
 
@@ -12,10 +16,14 @@ namespace {
 
 using nlohmann::json;
 
-// Tokens travel in headers and SASL strings: visible ASCII only (RFC 6750's b64token and more).
+// An access token a day at most, and a device code half an hour: what the
+// big services give, and an endpoint cannot have a token kept for years.
+constexpr std::chrono::seconds kLongestAccess{24 * 3600};
+constexpr std::chrono::seconds kLongestDeviceCode{30 * 60};
+
 bool tokenLike(const std::string& text, std::size_t most)
 {
-    return !text.empty() && text.size() <= most && std::all_of(text.begin(), text.end(), [](char c) { return c > 0x20 && c < 0x7F; });
+    return !text.empty() && text.size() <= most && printableAscii(text);
 }
 
 // The string at `name`, wiped in the parsed document once taken.
@@ -32,8 +40,9 @@ bool takeSecret(json& object, const char* name, SecretText& out, std::size_t mos
     return fits;
 }
 
-// A count of seconds given as a number or, as some endpoints do, as a string of digits.
-bool secondsAt(const json& object, const char* name, std::chrono::seconds& out)
+// A count of seconds given as a number or, as some endpoints do, as a string
+// of digits; more than `most` is taken as `most`.
+bool secondsAt(const json& object, const char* name, std::chrono::seconds& out, std::chrono::seconds most)
 {
     const auto found = object.find(name);
     if (found == object.end())
@@ -43,19 +52,19 @@ bool secondsAt(const json& object, const char* name, std::chrono::seconds& out)
         value = found->get<long long>();
     else if (found->is_string()) {
         const std::string& text = found->get_ref<const std::string&>();
-        if (!text.empty() && text.size() < 10 && std::all_of(text.begin(), text.end(), ::isdigit))
+        if (!text.empty() && text.size() < 10 && std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isdigit(c) != 0; }))
             value = std::stoll(text);
     }
-    if (value < 0 || value > 10LL * 365 * 24 * 3600)
+    if (value < 0)
         return false;
-    out = std::chrono::seconds(value);
+    out = std::chrono::seconds(std::min<long long>(value, most.count()));
     return true;
 }
 
-std::string stringAt(const json& object, const char* name)
+// The service is down or busy, or something other than it answered (a proxy's page): worth trying later.
+bool unavailable(int httpStatus, const json& document)
 {
-    const auto found = object.find(name);
-    return found != object.end() && found->is_string() ? found->get<std::string>() : std::string();
+    return httpStatus >= 500 || httpStatus == 429 || document.is_discarded();
 }
 
 // Wipes every string in the document: an endpoint may echo a secret anywhere.
@@ -85,7 +94,12 @@ private:
 // A refusal in RFC 6749 5.2's form: its error and description, escaped.
 MailCode refused(int httpStatus, json& document, std::string& detail, std::string* error)
 {
-    const std::string code = document.is_object() ? stringAt(document, "error") : std::string();
+    if (unavailable(httpStatus, document)) {
+        detail = "the token endpoint is unavailable for now (HTTP " + std::to_string(httpStatus)
+               + (document.is_discarded() ? ", an answer that is not JSON)" : ")");
+        return ConnectionDropped;
+    }
+    const std::string code = stringAt(document, "error");
     if (code.empty()) {
         detail = "the token endpoint answered HTTP " + std::to_string(httpStatus) + " without an OAuth error";
         return AuthProtocolError;
@@ -104,10 +118,10 @@ MailCode readTokenResponse(int httpStatus, std::string_view body, TokenGrant& ou
 {
     Document document(body);
     json& answer = document.value();
-    if (httpStatus != 200)
+    if (httpStatus != 200 || answer.is_discarded())
         return refused(httpStatus, answer, detail, error);
     if (!answer.is_object()) {
-        detail = "the token endpoint's answer is not JSON";
+        detail = "the token endpoint's answer is not a JSON object";
         return AuthProtocolError;
     }
     out.accessToken.clear();
@@ -117,19 +131,18 @@ MailCode readTokenResponse(int httpStatus, std::string_view body, TokenGrant& ou
         detail = "the token endpoint's answer has no usable access_token";
         return AuthProtocolError;
     }
-    std::string type = stringAt(answer, "token_type");
-    std::transform(type.begin(), type.end(), type.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    if (type != "bearer") {
+    const std::string type = stringAt(answer, "token_type");
+    if (!asciiEqualFolded(type, "bearer")) {
         out.accessToken.clear();
         detail = "the token endpoint gave a token of type '" + escapedText(type, 32) + "', not Bearer";
         return AuthProtocolError;
     }
-    if (answer.contains("refresh_token") && !takeSecret(answer, "refresh_token", out.refreshToken, 2048)) {
+    if (answer.contains("refresh_token") && !takeSecret(answer, "refresh_token", out.refreshToken, kMostStoredSecret)) {
         out.accessToken.clear();
         detail = "the token endpoint's refresh_token is malformed or too long to store";
         return AuthProtocolError;
     }
-    if (!secondsAt(answer, "expires_in", out.expiresIn)) {
+    if (!secondsAt(answer, "expires_in", out.expiresIn, kLongestAccess)) {
         out.accessToken.clear();
         out.refreshToken.clear();
         detail = "the token endpoint's expires_in is not a count of seconds";
@@ -142,18 +155,18 @@ MailCode readDeviceAuthorization(int httpStatus, std::string_view body, DeviceAu
 {
     Document document(body);
     json& answer = document.value();
-    if (httpStatus != 200)
+    if (httpStatus != 200 || answer.is_discarded())
         return refused(httpStatus, answer, detail, nullptr);
     out.deviceCode.clear();
     // Google says verification_url where RFC 8628 says verification_uri.
-    out.userCode = answer.is_object() ? stringAt(answer, "user_code") : std::string();
-    out.verificationUri = answer.is_object() ? stringAt(answer, "verification_uri") : std::string();
-    if (out.verificationUri.empty() && answer.is_object())
+    out.userCode = stringAt(answer, "user_code");
+    out.verificationUri = stringAt(answer, "verification_uri");
+    if (out.verificationUri.empty())
         out.verificationUri = stringAt(answer, "verification_url");
     const bool https = out.verificationUri.rfind("https://", 0) == 0;
-    if (!answer.is_object() || !takeSecret(answer, "device_code", out.deviceCode, 2048) || !tokenLike(out.userCode, 64)
-        || !tokenLike(out.verificationUri, 512) || !https || !secondsAt(answer, "expires_in", out.expiresIn)
-        || !secondsAt(answer, "interval", out.interval) || out.interval.count() > 300) {
+    if (!answer.is_object() || !takeSecret(answer, "device_code", out.deviceCode, kMostStoredSecret) || !tokenLike(out.userCode, 64)
+        || !tokenLike(out.verificationUri, 512) || !https || !secondsAt(answer, "expires_in", out.expiresIn, kLongestDeviceCode)
+        || !secondsAt(answer, "interval", out.interval, std::chrono::seconds(300))) {
         out.deviceCode.clear();
         detail = "the device authorization endpoint's answer is malformed";
         return AuthProtocolError;

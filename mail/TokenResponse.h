@@ -19,8 +19,9 @@ struct TokenGrant {
 };
 
 // Ok with `out` filled. AuthenticationFailed when the endpoint refused
-// (`error` and `error_description` in `detail`), AuthProtocolError when the
-// answer is not a token response. `error`, when not null, gets the bare
+// (`error` and `error_description` in `detail`); ConnectionDropped, worth
+// trying later, when it is down or busy (5xx, 429) or what answered sent no
+// JSON; AuthProtocolError when the answer is JSON but no token response. `error`, when not null, gets the bare
 // error code ("authorization_pending" and the like) for a refusal.
 MailCode readTokenResponse(int httpStatus, std::string_view body, TokenGrant& out, std::string& detail,
                            std::string* error = nullptr);

@@ -84,30 +84,62 @@ std::wstring wide(std::u16string_view text)
     return std::wstring(text.begin(), text.end());
 }
 
+// Wipes a text that holds a secret when it goes out of scope, on every path.
+struct WipedOnExit {
+    std::string& text;
+    ~WipedOnExit() { wipe(text.data(), text.size()); }
+};
+
 // One line from standard input, as UTF-8; not echoed when it is a console.
-void readSecretLine(SecretText& out)
+// False when it is longer than the store takes. The line is gathered in a
+// buffer of fixed size, wiped after, so no grown copy is left behind.
+bool readSecretLine(SecretText& out)
 {
     const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
     DWORD mode = 0;
+    bool fits = true;
     if (GetConsoleMode(input, &mode)) {
         SetConsoleMode(input, (mode & ~ENABLE_ECHO_INPUT) | ENABLE_LINE_INPUT);
-        wchar_t unit;
+        static wchar_t line[mail::kMostStoredSecret];
+        std::size_t length = 0;
+        wchar_t unit = 0;
         DWORD read = 0;
-        std::wstring line;
-        while (ReadConsoleW(input, &unit, 1, &read, nullptr) && read == 1 && unit != L'\n')
-            if (unit != L'\r')
-                line += unit;
+        while (ReadConsoleW(input, &unit, 1, &read, nullptr) && read == 1 && unit != L'\n') {
+            if (unit == L'\r')
+                continue;
+            if (length == std::size(line))
+                fits = false;
+            else
+                line[length++] = unit;
+        }
         SetConsoleMode(input, mode);
         std::fwprintf(stderr, L"\n");
-        qel::mailcomponent::appendUtf8(line.data(), line.size(), out);
-        wipe(line.data(), line.size() * sizeof(wchar_t));
-        return;
+        qel::mailcomponent::appendUtf8(line, length, out);
+        wipe(line, sizeof line);
+        wipe(&unit, sizeof unit);
+    } else {
+        char byte = 0;
+        DWORD read = 0;
+        while (ReadFile(input, &byte, 1, &read, nullptr) && read == 1 && byte != '\n') {
+            if (byte == '\r')
+                continue;
+            if (out.view().size() == mail::kMostStoredSecret)
+                fits = false;
+            else
+                out.append(std::string_view(&byte, 1));
+        }
+        wipe(&byte, 1);
     }
-    char byte;
-    DWORD read = 0;
-    while (ReadFile(input, &byte, 1, &read, nullptr) && read == 1 && byte != '\n')
-        if (byte != '\r')
-            out.append(std::string_view(&byte, 1));
+    fits = fits && out.view().size() <= mail::kMostStoredSecret;
+    if (!fits)
+        out.clear();
+    return fits;
+}
+
+int tooLong()
+{
+    std::fprintf(stderr, "qel-smtp-credential: the secret is longer than the %zu bytes the store takes\n", mail::kMostStoredSecret);
+    return 1;
 }
 
 // A secret given as an argument, wiped from the command line's copy once taken.
@@ -127,12 +159,16 @@ std::string base64Url(std::string_view bytes)
     return out.substr(0, out.find('='));
 }
 
-std::string randomText(std::size_t bytes)
+// False when the system gave no random bytes: a guessable state or verifier is no protection.
+bool randomText(std::size_t bytes, std::string& out)
 {
     std::string random(bytes, '\0');
-    BCryptGenRandom(nullptr, reinterpret_cast<PUCHAR>(random.data()), static_cast<ULONG>(bytes),
-                    BCRYPT_USE_SYSTEM_PREFERRED_RNG);
-    return base64Url(random);
+    const WipedOnExit wiped{random};
+    if (!BCRYPT_SUCCESS(BCryptGenRandom(nullptr, reinterpret_cast<PUCHAR>(random.data()), static_cast<ULONG>(bytes),
+                                        BCRYPT_USE_SYSTEM_PREFERRED_RNG)))
+        return false;
+    out = base64Url(random);
+    return true;
 }
 
 struct Options {
@@ -243,6 +279,10 @@ std::string queryValue(std::string_view query, std::string_view name)
     return {};
 }
 
+// The browser's way back: only a request for the redirect's path with this
+// run's state ends the wait. Anything else (another tab, a stale sign-in, a
+// port scanner) is answered 400 and the wait goes on. Connections are served
+// side by side, each with its own bound, so a silent one holds up no other.
 class LoopbackListener {
 public:
     LoopbackListener()
@@ -251,54 +291,90 @@ public:
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         int size = sizeof address;
-        if (!socket_.valid() || bind(socket_.get(), reinterpret_cast<sockaddr*>(&address), size) != 0
-            || listen(socket_.get(), 4) != 0 || getsockname(socket_.get(), reinterpret_cast<sockaddr*>(&address), &size) != 0)
+        BOOL exclusive = TRUE; // no other program may bind the port over this one and take the code
+        if (!socket_.valid()
+            || setsockopt(socket_.get(), SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&exclusive), sizeof exclusive) != 0
+            || bind(socket_.get(), reinterpret_cast<sockaddr*>(&address), size) != 0 || listen(socket_.get(), 16) != 0
+            || getsockname(socket_.get(), reinterpret_cast<sockaddr*>(&address), &size) != 0)
             return;
         port_ = ntohs(address.sin_port);
     }
     int port() const { return port_; }
 
-    // The request line of the next browser request, answered with `page`
-    // when it carries a query; false when none came by the deadline.
-    bool next(mail::Deadline deadline, std::string& target)
+    // The request target of the first request `wanted` takes; false when none came by the deadline.
+    template <typename Wanted>
+    bool next(mail::Deadline deadline, const Wanted& wanted, std::string& target)
     {
+        std::vector<Client> clients;
         for (;;) {
-            if (!readable(socket_.get(), deadline))
-                return false;
-            const UniqueSocket client(accept(socket_.get(), nullptr, nullptr));
-            if (!client.valid())
-                continue;
-            std::string request;
-            const mail::Deadline reading = mail::Deadline::earliest(deadline, mail::Deadline::in(std::chrono::seconds(10)));
-            char piece[1024];
-            while (request.find("\r\n\r\n") == std::string::npos && request.size() < 8192 && readable(client.get(), reading)) {
-                const int got = recv(client.get(), piece, sizeof piece, 0);
-                if (got <= 0)
-                    break;
-                request.append(piece, static_cast<std::size_t>(got));
+            fd_set set;
+            FD_ZERO(&set);
+            FD_SET(socket_.get(), &set);
+            mail::Deadline wake = deadline;
+            for (const Client& client : clients) {
+                FD_SET(client.socket.get(), &set);
+                wake = mail::Deadline::earliest(wake, client.until);
             }
-            const std::size_t space = request.find(' ');
-            target = space == std::string::npos ? std::string() : request.substr(space + 1, request.find(' ', space + 1) - space - 1);
-            const bool answered = target.find('?') != std::string::npos;
-            const char* reply = answered ? "HTTP/1.1 200 OK\r\nContent-Type: text/plain; charset=utf-8\r\nConnection: close\r\n\r\n"
-                                           "qel-smtp-credential has the answer; this window may be closed.\r\n"
-                                         : "HTTP/1.1 404 Not Found\r\nConnection: close\r\nContent-Length: 0\r\n\r\n";
-            send(client.get(), reply, static_cast<int>(std::strlen(reply)), 0);
-            wipe(request.data(), request.size());
-            if (answered)
-                return true;
+            const long ms = static_cast<long>(wake.remaining().count());
+            timeval wait{ms / 1000, (ms % 1000) * 1000};
+            if (deadline.passed() || select(0, &set, nullptr, nullptr, &wait) == SOCKET_ERROR)
+                return false;
+            for (auto client = clients.begin(); client != clients.end();) {
+                const bool done = FD_ISSET(client->socket.get(), &set) ? serve(*client, wanted, target) : client->until.passed();
+                if (done && !target.empty())
+                    return true;
+                client = done ? clients.erase(client) : client + 1;
+            }
+            if (FD_ISSET(socket_.get(), &set)) {
+                UniqueSocket accepted(accept(socket_.get(), nullptr, nullptr));
+                if (accepted.valid()) {
+                    if (clients.size() == kMostClients)
+                        clients.erase(clients.begin());
+                    clients.push_back({std::move(accepted), {}, mail::Deadline::earliest(deadline, mail::Deadline::in(kClientTime))});
+                }
+            }
         }
     }
 
 private:
-    static bool readable(SOCKET socket, mail::Deadline deadline)
+    static constexpr std::size_t kMostClients = 16; // within FD_SETSIZE, beside the listener
+    static constexpr std::chrono::seconds kClientTime{10};
+
+    struct Client {
+        UniqueSocket socket;
+        std::string request;
+        mail::Deadline until;
+        ~Client() { wipe(request.data(), request.size()); }
+        Client(UniqueSocket s, std::string r, mail::Deadline u) : socket(std::move(s)), request(std::move(r)), until(u) {}
+        Client(Client&&) = default;
+        Client& operator=(Client&&) = default;
+    };
+
+    // Reads what came; true when the client is done with, `target` set when it was the one awaited.
+    template <typename Wanted>
+    static bool serve(Client& client, const Wanted& wanted, std::string& target)
     {
-        fd_set set;
-        FD_ZERO(&set);
-        FD_SET(socket, &set);
-        const long ms = static_cast<long>(deadline.remaining().count());
-        timeval wait{ms / 1000, (ms % 1000) * 1000};
-        return ms > 0 && select(0, &set, nullptr, nullptr, &wait) == 1;
+        char piece[1024];
+        const int got = recv(client.socket.get(), piece, sizeof piece, 0);
+        if (got <= 0)
+            return true;
+        client.request.append(piece, static_cast<std::size_t>(got));
+        wipe(piece, sizeof piece);
+        if (client.request.find("\r\n\r\n") == std::string::npos && client.request.size() < 8192)
+            return false;
+        const std::size_t space = client.request.find(' ');
+        std::string asked = space == std::string::npos
+                              ? std::string()
+                              : client.request.substr(space + 1, client.request.find(' ', space + 1) - space - 1);
+        const bool answered = wanted(asked);
+        const char* reply = answered ? "HTTP/1.1 200 OK\r\nContent-Type: text/plain; charset=utf-8\r\nConnection: close\r\n\r\n"
+                                       "qel-smtp-credential has the answer; this window may be closed.\r\n"
+                                     : "HTTP/1.1 400 Bad Request\r\nConnection: close\r\nContent-Length: 0\r\n\r\n";
+        send(client.socket.get(), reply, static_cast<int>(std::strlen(reply)), 0);
+        if (answered)
+            target.swap(asked);
+        wipe(asked.data(), asked.size());
+        return true;
     }
 
     WinsockUse winsock_ = startWinsock(); // first in, last out
@@ -314,7 +390,11 @@ int loopbackFlow(const mail::OAuthAccount& account, const Options& options, mail
     if (listener.port() == 0)
         return failed("no loopback port to receive the sign-in on");
     const std::string redirect = "http://127.0.0.1:" + std::to_string(listener.port()) + "/";
-    const std::string state = randomText(16), verifier = randomText(32), challenge = sha256({verifier});
+    std::string state, verifier, url, target, code;
+    const WipedOnExit wiped[] = {{state}, {verifier}, {url}, {target}, {code}};
+    if (!randomText(16, state) || !randomText(32, verifier))
+        return failed("the system gave no random bytes for the sign-in's state and code verifier (BCryptGenRandom failed)");
+    const std::string challenge = sha256({verifier});
     if (challenge.empty())
         return failed("no SHA-256 from the system for the sign-in's code challenge");
     SecretText query;
@@ -327,8 +407,11 @@ int loopbackFlow(const mail::OAuthAccount& account, const Options& options, mail
     mail::appendFormField(query, "code_challenge_method", "S256");
     mail::appendFormField(query, "access_type", "offline"); // Google gives a refresh token only when asked so
     mail::appendFormField(query, "prompt", "consent");
-    const std::string url = account.authorizeEndpoint + (account.authorizeEndpoint.find('?') == std::string::npos ? "?" : "&")
-                          + std::string(query.view());
+    url = account.authorizeEndpoint + (account.authorizeEndpoint.find('?') == std::string::npos ? "?" : "&")
+        + std::string(query.view());
+    // completeAccount took only https; the shell is given nothing else, whatever changes before it.
+    if (url.rfind("https://", 0) != 0)
+        return failed("the authorize endpoint is not an https address");
     std::printf("Sign in through this address (waiting for the browser on %s):\n%s\n", redirect.c_str(), url.c_str());
     std::fflush(stdout);
     if (!options.noBrowser)
@@ -336,15 +419,16 @@ int loopbackFlow(const mail::OAuthAccount& account, const Options& options, mail
 
     const std::string wait = named(options, L"--wait");
     const int seconds = wait.empty() ? 300 : std::atoi(wait.c_str());
-    std::string target;
-    if (!listener.next(mail::Deadline::in(std::chrono::seconds(seconds)), target))
+    const auto ours = [&](const std::string& asked) {
+        const std::size_t mark = asked.find('?');
+        return mark != std::string::npos && asked.substr(0, mark) == "/" && queryValue(std::string_view(asked).substr(mark + 1), "state") == state;
+    };
+    if (!listener.next(mail::Deadline::in(std::chrono::seconds(seconds)), ours, target))
         return failed("nobody signed in within " + std::to_string(seconds) + " seconds");
     const std::string_view received = std::string_view(target).substr(target.find('?') + 1);
-    if (queryValue(received, "state") != state)
-        return failed("the sign-in came back for another request (state differs)");
     if (const std::string error = queryValue(received, "error"); !error.empty())
         return failed(error == "access_denied" ? "the sign-in was declined" : "the sign-in failed: " + mail::escapedText(error, 64));
-    std::string code = queryValue(received, "code");
+    code = queryValue(received, "code");
     if (code.empty())
         return failed("the sign-in came back without a code");
 
@@ -354,8 +438,6 @@ int loopbackFlow(const mail::OAuthAccount& account, const Options& options, mail
     mail::appendFormField(exchange, "redirect_uri", redirect);
     mail::appendFormField(exchange, "code_verifier", verifier);
     mail::appendClient(exchange, account);
-    wipe(code.data(), code.size());
-    wipe(target.data(), target.size());
     std::string detail;
     if (requestTokens(account.tokenEndpoint, exchange, grant, detail) != mail::Ok)
         return failed(detail);
@@ -371,8 +453,8 @@ int storeOAuth(const std::u16string& target, mail::OAuthGrant grant, const std::
     account.tenant = named(options, L"--tenant");
     account.tokenEndpoint = named(options, L"--token-endpoint");
     account.scope = named(options, L"--scope");
-    if (secretFromInput)
-        readSecretLine(secret);
+    if (secretFromInput && !readSecretLine(secret))
+        return tooLong();
     account.clientSecret.append(secret.view());
     // What the administrator chose is stored; the built-in defaults are filled in at each send.
     const SecretText form = mail::storedForm(account);
@@ -398,6 +480,10 @@ int storeOAuth(const std::u16string& target, mail::OAuthGrant grant, const std::
             return status;
         if (tokens.refreshToken.empty())
             return failed("the token endpoint gave no refresh token (does the scope ask for offline access?)");
+        // Not in the middle of a send's rotation, which would store its token over this one.
+        const auto held = store.hold(target + kRefreshTokenSuffix, mail::Deadline::in(kRequestTimeout));
+        if (!held)
+            return failed("a send kept renewing this account's token; try again");
         if (!store.write(target + kRefreshTokenSuffix, mailbox, tokens.refreshToken.view()))
             return failed("the refresh token was not stored (error " + std::to_string(GetLastError()) + ")");
     }
@@ -429,9 +515,13 @@ int show(const std::u16string& target)
                     account.scope.empty() ? "" : (", scope " + account.scope).c_str());
         any = true;
     }
-    if (store.read(target + kRefreshTokenSuffix, user, blob)) {
-        std::printf("%s refresh token of %s stored\n", qel::utf8FromUtf16(target + kRefreshTokenSuffix).c_str(),
-                    std::string(user.view()).c_str());
+    if (const mail::Stored refresh = store.lookup(target + kRefreshTokenSuffix, user, blob); refresh != mail::Stored::Absent) {
+        if (refresh == mail::Stored::Found)
+            std::printf("%s refresh token of %s stored\n", qel::utf8FromUtf16(target + kRefreshTokenSuffix).c_str(),
+                        std::string(user.view()).c_str());
+        else
+            std::printf("%s refresh token damaged: sign in again with oauth-user\n",
+                        qel::utf8FromUtf16(target + kRefreshTokenSuffix).c_str());
         any = true;
     }
     return any ? 0 : failed("nothing is stored for this server");
@@ -468,8 +558,8 @@ int wmain(int argc, wchar_t** argv)
     if (verb == L"store" && (count == 2 || count == 3)) {
         if (count == 3)
             takeArgument(options.positional[2], secret);
-        else
-            readSecretLine(secret);
+        else if (!readSecretLine(secret))
+            return tooLong();
         // A password is stored as UTF-16, the form cmdkey gives it.
         const std::u16string password = qel::utf16FromUtf8(secret.view());
         const bool stored = WindowsCredentials().write(

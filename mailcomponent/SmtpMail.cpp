@@ -308,6 +308,7 @@ HRESULT SmtpMail::sendOnce(VARIANT* result)
         std::optional<mail::OAuthTokens> tokens;
         std::string mailbox;
         mail::SecretText identity; // what the key hashes: the secret, or the stored OAuth account
+        mail::SecretText storedUser, blob;
         // An OAuth account stored for the server comes first: setting one up is a deliberate step.
         const std::u16string target = mail::credentialTarget(server.host, server.port);
         const std::u16string user = automation::textOf(userName_.get());
@@ -320,7 +321,12 @@ HRESULT SmtpMail::sendOnce(VARIANT* result)
                 errorDetail_ = "AccessToken needs UserName, the mailbox the token is for";
                 return answer(mail::AuthenticationFailed, result);
             }
-        } else if (mail::SecretText storedUser, blob; platform_.secrets().read(target + kOAuthAccountSuffix, storedUser, blob)) {
+        } else if (const mail::Stored stored = platform_.secrets().lookup(target + kOAuthAccountSuffix, storedUser, blob);
+                   stored != mail::Stored::Absent) {
+            if (stored == mail::Stored::Damaged) {
+                errorDetail_ = "the stored OAuth account is damaged: store it again with qel-smtp-credential oauth-app or oauth-user";
+                return answer(mail::AuthProtocolError, result);
+            }
             std::string missing;
             if (mail::readStoredForm(blob.view(), oauth, errorDetail_) != mail::Ok)
                 return answer(mail::AuthProtocolError, result);
@@ -345,6 +351,8 @@ HRESULT SmtpMail::sendOnce(VARIANT* result)
         options.detail = &errorDetail_;
         options.pipelining = pipelining_;
         answer(deliverKept(server, envelope, data, options, std::string(credentials.user.view()), identity.view()), result);
+        if (tokens && !tokens->note().empty())
+            errorDetail_ = tokens->note() + (errorDetail_.empty() ? "" : "; " + errorDetail_);
     });
 }
 

@@ -25,13 +25,20 @@ int remainingMs(mail::Deadline deadline)
     return static_cast<int>(std::max<long long>(1, std::min<long long>(deadline.remaining().count(), INT_MAX)));
 }
 
-// The step's remaining time for every wait of WinHTTP still to come.
-void bound(HINTERNET handle, mail::Deadline deadline)
+// The step's remaining time for every wait of WinHTTP still to come; false
+// when WinHTTP would not take it, since a wait without it has no bound.
+bool bound(HINTERNET handle, mail::Deadline deadline)
 {
     int ms = remainingMs(deadline);
-    WinHttpSetTimeouts(handle, ms, ms, ms, ms);
-    // Wine waits for the response's head by this one alone.
-    WinHttpSetOption(handle, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &ms, sizeof ms);
+    // Wine waits for the response's head by the last one alone.
+    return WinHttpSetTimeouts(handle, ms, ms, ms, ms)
+        && WinHttpSetOption(handle, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &ms, sizeof ms);
+}
+
+template <typename T>
+bool setOption(HINTERNET handle, DWORD option, T value)
+{
+    return WinHttpSetOption(handle, option, &value, sizeof value);
 }
 
 // `answering`: the request went out and the endpoint was waited for.
@@ -83,9 +90,8 @@ MailCode WinHttpPoster::post(const std::string& url, std::string_view form, mail
 
     const InternetHandle session(WinHttpOpen(L"QelSmtp", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
                                              WINHTTP_NO_PROXY_BYPASS, 0));
-    if (!session.valid())
+    if (!session.valid() || !bound(session.get(), deadline))
         return failure(GetLastError(), false, detail);
-    bound(session.get(), deadline);
     const InternetHandle connection(WinHttpConnect(session.get(), host.c_str(), parts.nPort, 0));
     const InternetHandle request(connection.valid() ? WinHttpOpenRequest(connection.get(), L"POST", path.c_str(), nullptr,
                                                                  WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
@@ -93,18 +99,18 @@ MailCode WinHttpPoster::post(const std::string& url, std::string_view form, mail
                                             : nullptr);
     if (!request.valid())
         return failure(GetLastError(), false, detail);
-    DWORD disabled = WINHTTP_DISABLE_REDIRECTS | WINHTTP_DISABLE_COOKIES;
-    WinHttpSetOption(request.get(), WINHTTP_OPTION_DISABLE_FEATURE, &disabled, sizeof disabled);
-    DWORD logon = WINHTTP_AUTOLOGON_SECURITY_LEVEL_HIGH;
-    WinHttpSetOption(request.get(), WINHTTP_OPTION_AUTOLOGON_POLICY, &logon, sizeof logon);
-    bound(request.get(), deadline);
+    // A token request goes where it was configured to or nowhere, and without the Windows logon.
+    if (!setOption<DWORD>(request.get(), WINHTTP_OPTION_REDIRECT_POLICY, WINHTTP_OPTION_REDIRECT_POLICY_NEVER)
+        || !setOption<DWORD>(request.get(), WINHTTP_OPTION_DISABLE_FEATURE, WINHTTP_DISABLE_REDIRECTS | WINHTTP_DISABLE_COOKIES)
+        || !setOption<DWORD>(request.get(), WINHTTP_OPTION_AUTOLOGON_POLICY, WINHTTP_AUTOLOGON_SECURITY_LEVEL_HIGH)
+        || !bound(request.get(), deadline))
+        return failure(GetLastError(), false, detail);
 
     static const wchar_t kHeaders[] = L"Content-Type: application/x-www-form-urlencoded\r\nAccept: application/json\r\n";
     if (!WinHttpSendRequest(request.get(), kHeaders, static_cast<DWORD>(-1), const_cast<char*>(form.data()),
                             static_cast<DWORD>(form.size()), static_cast<DWORD>(form.size()), 0))
         return failure(GetLastError(), false, detail);
-    bound(request.get(), deadline);
-    if (!WinHttpReceiveResponse(request.get(), nullptr))
+    if (!bound(request.get(), deadline) || !WinHttpReceiveResponse(request.get(), nullptr))
         return failure(GetLastError(), true, detail);
     DWORD code = 0, size = sizeof code;
     if (!WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER, WINHTTP_HEADER_NAME_BY_INDEX,
@@ -119,10 +125,9 @@ MailCode WinHttpPoster::post(const std::string& url, std::string_view form, mail
             detail = "the token endpoint did not answer in time";
             return mail::NoReplyInTime;
         }
-        bound(request.get(), deadline);
         char piece[4096];
         DWORD read = 0;
-        if (!WinHttpReadData(request.get(), piece, sizeof piece, &read)) {
+        if (!bound(request.get(), deadline) || !WinHttpReadData(request.get(), piece, sizeof piece, &read)) {
             body.clear();
             return failure(GetLastError(), true, detail);
         }

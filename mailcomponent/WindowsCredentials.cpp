@@ -66,63 +66,95 @@ StoredCredential readStored(const std::u16string& target)
     return StoredCredential(found);
 }
 
-std::u16string partTarget(const std::u16string& target, int part)
+// The name a mutex may have: no backslash, and not longer than MAX_PATH; the
+// target's letters folded, since the Credential Manager finds a target whatever its case.
+std::wstring mutexName(const std::u16string& target)
 {
-    return part == 1 ? target : target + u"#" + static_cast<char16_t>(u'0' + part);
+    std::wstring name = L"Local\\QelSmtp-refresh-";
+    for (const char16_t c : target)
+        name += c == u'\\' ? L'/' : c >= u'A' && c <= u'Z' ? static_cast<wchar_t>(c - u'A' + u'a') : static_cast<wchar_t>(c);
+    return name.substr(0, MAX_PATH - 1);
 }
+
+class HeldMutex final : public mail::SecretStore::Hold {
+public:
+    explicit HeldMutex(UniqueKernelHandle mutex) : mutex_(std::move(mutex)) {}
+    ~HeldMutex() override
+    {
+        if (mutex_.valid())
+            ReleaseMutex(mutex_.get());
+    }
+
+private:
+    UniqueKernelHandle mutex_;
+};
 
 } // namespace
 
-bool WindowsCredentials::read(const std::u16string& target, mail::SecretText& user, mail::SecretText& blob)
+bool WindowsCredentials::Blobs::get(const std::u16string& name, mail::SecretText& user, mail::SecretText& blob)
 {
     user.clear();
     blob.clear();
-    for (int part = 1; part <= kMaxParts; ++part) {
-        const StoredCredential held = readStored(partTarget(target, part));
-        if (!held.valid())
-            return part > 1;
-        const CREDENTIALW* credential = held.get();
-        if (part == 1 && credential->UserName)
-            appendUtf8(credential->UserName, static_cast<std::size_t>(lstrlenW(credential->UserName)), user);
-        blob.append(std::string_view(reinterpret_cast<const char*>(credential->CredentialBlob), credential->CredentialBlobSize));
-        if (credential->CredentialBlobSize < kPartSize)
-            return true;
-    }
+    const StoredCredential held = readStored(name);
+    if (!held.valid())
+        return false;
+    const CREDENTIALW* credential = held.get();
+    if (credential->UserName)
+        appendUtf8(credential->UserName, static_cast<std::size_t>(lstrlenW(credential->UserName)), user);
+    blob.append(std::string_view(reinterpret_cast<const char*>(credential->CredentialBlob), credential->CredentialBlobSize));
     return true;
+}
+
+bool WindowsCredentials::Blobs::put(const std::u16string& name, std::string_view user, std::string_view blob)
+{
+    const std::u16string wideUser = utf16FromUtf8(user);
+    CREDENTIALW credential{};
+    credential.Type = CRED_TYPE_GENERIC;
+    credential.TargetName = const_cast<LPWSTR>(reinterpret_cast<LPCWSTR>(name.c_str()));
+    credential.UserName = const_cast<LPWSTR>(reinterpret_cast<LPCWSTR>(wideUser.c_str()));
+    credential.CredentialBlob = reinterpret_cast<BYTE*>(const_cast<char*>(blob.data()));
+    credential.CredentialBlobSize = static_cast<DWORD>(blob.size());
+    credential.Persist = CRED_PERSIST_LOCAL_MACHINE;
+    return CredWriteW(&credential, 0);
+}
+
+bool WindowsCredentials::Blobs::erase(const std::u16string& name)
+{
+    return stored(name) && CredDeleteW(reinterpret_cast<LPCWSTR>(name.c_str()), CRED_TYPE_GENERIC, 0);
+}
+
+mail::Stored WindowsCredentials::lookup(const std::u16string& target, mail::SecretText& user, mail::SecretText& blob)
+{
+    return mail::readParted(blobs_, target, user, blob);
+}
+
+bool WindowsCredentials::read(const std::u16string& target, mail::SecretText& user, mail::SecretText& blob)
+{
+    return lookup(target, user, blob) == mail::Stored::Found;
 }
 
 bool WindowsCredentials::write(const std::u16string& target, std::string_view user, std::string_view blob)
 {
-    if (blob.size() >= kPartSize * kMaxParts)
-        return false;
-    const std::u16string wideUser = utf16FromUtf8(user);
-    // Every part is written, the last one shorter than a whole part (empty if need be), so a reader knows the end.
-    int part = 1;
-    for (std::size_t at = 0;; at += kPartSize, ++part) {
-        const std::u16string name = partTarget(target, part);
-        CREDENTIALW credential{};
-        credential.Type = CRED_TYPE_GENERIC;
-        credential.TargetName = const_cast<LPWSTR>(reinterpret_cast<LPCWSTR>(name.c_str()));
-        credential.UserName = const_cast<LPWSTR>(reinterpret_cast<LPCWSTR>(wideUser.c_str()));
-        credential.CredentialBlob = reinterpret_cast<BYTE*>(const_cast<char*>(blob.data() + at));
-        credential.CredentialBlobSize = static_cast<DWORD>(std::min(kPartSize, blob.size() - at));
-        credential.Persist = CRED_PERSIST_LOCAL_MACHINE;
-        if (!CredWriteW(&credential, 0))
-            return false;
-        if (credential.CredentialBlobSize < kPartSize)
-            break;
-    }
-    for (++part; part <= kMaxParts && stored(partTarget(target, part)); ++part)
-        CredDeleteW(reinterpret_cast<LPCWSTR>(partTarget(target, part).c_str()), CRED_TYPE_GENERIC, 0);
-    return true;
+    return mail::writeParted(blobs_, target, user, blob);
 }
 
 bool WindowsCredentials::remove(const std::u16string& target)
 {
-    bool removed = false;
-    for (int part = 1; part <= kMaxParts; ++part)
-        removed = CredDeleteW(reinterpret_cast<LPCWSTR>(partTarget(target, part).c_str()), CRED_TYPE_GENERIC, 0) || removed;
-    return removed;
+    return mail::removeParted(blobs_, target);
+}
+
+std::unique_ptr<mail::SecretStore::Hold> WindowsCredentials::hold(const std::u16string& target, mail::Deadline deadline)
+{
+    UniqueKernelHandle mutex(CreateMutexW(nullptr, FALSE, mutexName(target).c_str()));
+    // Without a mutex the refresh still goes, as it did before there was one.
+    if (!mutex.valid())
+        return std::make_unique<Hold>();
+    const DWORD ms = static_cast<DWORD>(std::min<long long>(deadline.remaining().count(), INFINITE - 1));
+    // Abandoned: its holder ended mid-refresh; the store's value is whole either way.
+    const DWORD waited = WaitForSingleObject(mutex.get(), ms);
+    if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED)
+        return nullptr;
+    return std::make_unique<HeldMutex>(std::move(mutex));
 }
 
 bool WindowsCredentials::read(const std::u16string& target, mail::Credentials& out)

@@ -2,8 +2,8 @@
 """An OAuth 2.0 identity service and a mail service that takes only its
 tokens, on loopback, for the end-to-end tests.
 
-    oauth_services.py OUTDIR CERTS [--smtp-port N] [--smtp accept|reject-token]
-                      [--endpoint ok|refuse-client|slow|deny|expire] [--seconds N]
+    oauth_services.py OUTDIR CERTS [--smtp-port N] [--smtp accept|reject-token|auth-disabled]
+                      [--endpoint ok|refuse-client|slow|deny|expire|single-use|unavailable] [--seconds N]
 
 Prints the SMTP port, then the endpoint's port. The endpoint (HTTPS, with
 CERTS/localhost.pem) answers /token (client credentials, refresh token with
@@ -13,11 +13,18 @@ OUTDIR/requests.log, has one line a request, without secrets: the path, the
 grant and, for a refresh, which refresh token came. The SMTP server offers
 only AUTH XOAUTH2, after STARTTLS, and accepts a token the endpoint issued
 for the mailbox dispatch@example.com; "reject-token" refuses every token the
-way Google and Microsoft do. Its command log is OUTDIR/commands.log.
+way Google and Microsoft do, "auth-disabled" as Microsoft does a mailbox
+whose SMTP AUTH is turned off (no challenge: no new token mends it). Its command log is OUTDIR/commands.log.
 
 The app is "qel-app" with the secret "app-secret"; the user client is
 "qel-user" (no secret). A device code is approved on its third poll ("deny":
 declined, "expire": expired).
+
+"single-use" is an endpoint as strict as they come: its access tokens last a
+second, so every send refreshes; a refresh token is good for one refresh,
+and one that comes back spent revokes the whole chain ("reuse" in the log).
+Each refresh takes a moment, and one that overlaps another is logged
+("overlap"): the client is to send one at a time.
 """
 import argparse
 import base64
@@ -48,12 +55,15 @@ class Identity:
     def __init__(self, outdir, mode):
         self.mode, self.lock = mode, threading.Lock()
         self.access, self.refresh, self.serial = set(), "rt-0", 0
+        self.spent, self.revoked = set(), False
+        self.refreshing, self.refreshing_lock = 0, threading.Lock()
         self.polls, self.codes = {}, {}
         self.log = open(os.path.join(outdir, "requests.log"), "w", buffering=1)
 
     def issue(self, with_refresh):
         self.serial += 1
-        answer = {"access_token": "at-%d-%s" % (self.serial, "x" * 1200), "token_type": "Bearer", "expires_in": 3600}
+        answer = {"access_token": "at-%d-%s" % (self.serial, "x" * 1200), "token_type": "Bearer",
+                  "expires_in": 1 if self.mode == "single-use" else 3600}
         self.access.add(answer["access_token"])
         if with_refresh:  # rotated on every use, as Microsoft's are
             self.refresh = "rt-%d-%s" % (self.serial, "r" * 1600)
@@ -68,6 +78,8 @@ class Identity:
         self.log.write("token %s\n" % note)
         if self.mode == "slow":
             time.sleep(120)
+        if self.mode == "unavailable":
+            return 503, {"error": "temporarily_unavailable"}
         if self.mode == "refuse-client":
             return 401, {"error": "invalid_client", "error_description": "AADSTS7000215: Invalid client secret provided."}
         if grant == "client_credentials":
@@ -75,8 +87,13 @@ class Identity:
                 return 401, {"error": "invalid_client"}
             return self.issue(False)
         if grant == "refresh_token":
-            if form.get("refresh_token") != self.refresh:
+            given = form.get("refresh_token")
+            if self.mode == "single-use" and given in self.spent:
+                self.revoked = True
+                self.log.write("reuse %s: the chain is revoked\n" % given.split("-r")[0])
+            if self.revoked or given != self.refresh:
                 return 400, {"error": "invalid_grant", "error_description": "refresh token revoked"}
+            self.spent.add(given)
             return self.issue(True)
         if grant.endswith("device_code"):
             polls = self.polls[form.get("device_code")] = self.polls.get(form.get("device_code"), 0) + 1
@@ -115,6 +132,13 @@ class Endpoint(http.server.BaseHTTPRequestHandler):
         length = int(self.headers.get("Content-Length", "0"))
         form = {k: v[0] for k, v in urllib.parse.parse_qs(self.rfile.read(length).decode()).items()}
         identity = self.identity
+        refreshing = identity.mode == "single-use" and form.get("grant_type") == "refresh_token"
+        if refreshing:  # outside the lock, so that two at once are seen
+            with identity.refreshing_lock:
+                identity.refreshing += 1
+                if identity.refreshing > 1:
+                    identity.log.write("overlap\n")
+            time.sleep(0.2)
         with identity.lock:
             if self.path == "/token":
                 status, document = identity.token(form)
@@ -125,6 +149,9 @@ class Endpoint(http.server.BaseHTTPRequestHandler):
                                          identity.mode != "expire" else 4, "interval": 1}
             else:
                 status, document = 404, {"error": "not_found"}
+        if refreshing:
+            with identity.refreshing_lock:
+                identity.refreshing -= 1
         if status == 200 and self.path == "/devicecode":
             identity.polls.setdefault(document["device_code"], 0)
         self.answer(status, document)
@@ -154,13 +181,16 @@ class OAuthService(Service):
 
 
 class OAuthMailbox(TlsMailbox):
-    identity, reject = None, False
+    identity, reject = None, "accept"
 
     async def auth_XOAUTH2(self, server, args):
         text = base64.b64decode(args[1]).decode() if len(args) > 1 else ""
         fields = dict(part.split("=", 1) for part in text.split("\x01") if "=" in part)
         token = fields.get("auth", "").replace("Bearer ", "", 1)
-        if not self.reject and fields.get("user") == MAILBOX and token in self.identity.access:
+        if self.reject == "auth-disabled":
+            return AuthResult(success=False, handled=False, message="535 5.7.139 Authentication unsuccessful, "
+                              "SmtpClientAuthentication is disabled for the Mailbox")
+        if self.reject == "accept" and fields.get("user") == MAILBOX and token in self.identity.access:
             return AuthResult(success=True, handled=False, auth_data=MAILBOX)
         await server.challenge_auth(json.dumps({"status": "401", "schemes": "bearer"}))
         return AuthResult(success=False, handled=False, message="535 5.7.8 Username and Password not accepted")
@@ -171,8 +201,8 @@ def main():
     parser.add_argument("outdir")
     parser.add_argument("certs")
     parser.add_argument("--smtp-port", type=int, default=0)
-    parser.add_argument("--smtp", choices=["accept", "reject-token"], default="accept")
-    parser.add_argument("--endpoint", choices=["ok", "refuse-client", "slow", "deny", "expire"], default="ok")
+    parser.add_argument("--smtp", choices=["accept", "reject-token", "auth-disabled"], default="accept")
+    parser.add_argument("--endpoint", choices=["ok", "refuse-client", "slow", "deny", "expire", "single-use", "unavailable"], default="ok")
     parser.add_argument("--seconds", type=float, default=300)
     args = parser.parse_args()
     os.makedirs(args.outdir, exist_ok=True)
@@ -191,7 +221,7 @@ def main():
     log.addHandler(CommandLog(os.path.join(args.outdir, "commands.log")))
     log.propagate = False
     handler = OAuthMailbox(args.outdir, "accept")
-    handler.identity, handler.reject = identity, args.smtp == "reject-token"
+    handler.identity, handler.reject = identity, args.smtp
     port = args.smtp_port or free_port()
     service = OAuthService(False, handler=handler, hostname="127.0.0.1", port=port, tls_context=context,
                       require_starttls=True, auth_required=True, auth_exclude_mechanism=["PLAIN", "LOGIN"],

@@ -75,7 +75,9 @@ grep -q 'token refresh_token rt-1$' "$dir/requests.log" && grep -q 'token refres
     fail "the second send did not use the rotated refresh token: $(cat "$dir/requests.log")"
 echo "device flow: stored after 3 polls; two sends delivered and checked, the second with the rotated refresh token"
 
-# The loopback redirect: the test plays the browser the tool would open.
+# The loopback redirect: the test plays the browser the tool would open. A
+# silent connection, a request with another state and one without any come
+# first; each stray one gets a 400 and the tool waits on for its own.
 run "$tool" remove "$submission" >/dev/null
 run "$tool" oauth-user "$submission" dispatch@example.com qel-user --token-endpoint "$endpoint/token" \
     --authorize-endpoint "$endpoint/authorize" --scope https://mail.google.com/ --no-browser --wait 60 \
@@ -83,13 +85,57 @@ run "$tool" oauth-user "$submission" dispatch@example.com qel-user --token-endpo
 signing=$!
 for _ in $(seq 300); do grep -q '^https://' "$work/loopback.out" && break; sleep 0.1; done
 "$python" - "$(grep -m1 '^https://' "$work/loopback.out" | tr -d '\r')" "$work/certs/ca.pem" <<'EOF' || fail "the browser's part"
-import ssl, sys, urllib.request
+import socket, ssl, sys, urllib.error, urllib.parse, urllib.request
+query = urllib.parse.parse_qs(urllib.parse.urlsplit(sys.argv[1]).query)
+redirect = urllib.parse.urlsplit(query["redirect_uri"][0])
+silent = socket.create_connection((redirect.hostname, redirect.port))  # says nothing, stays open
+for stray in ("/?code=c&state=another", "/?code=c", "/favicon.ico?state=" + query["state"][0]):
+    try:
+        urllib.request.urlopen("http://%s:%d%s" % (redirect.hostname, redirect.port, stray), timeout=10)
+        sys.exit("a stray request was taken: " + stray)
+    except urllib.error.HTTPError as refused:
+        assert refused.code == 400, (stray, refused.code)
 context = ssl.create_default_context(cafile=sys.argv[2])
 urllib.request.build_opener(urllib.request.HTTPSHandler(context=context)).open(sys.argv[1], timeout=30).read()
+silent.close()
 EOF
 wait "$signing" || fail "the loopback sign-in: $(cat "$work/loopback.out")"
 deliver "loopback sign-in" 003
-echo "loopback redirect: stored, delivered and checked"
+echo "loopback redirect: a silent connection and three stray requests refused; stored, delivered and checked"
+stop_last
+
+# Single-use refresh tokens whose reuse revokes the chain, and access tokens
+# that last a second: every send refreshes. Eight apartments of one process,
+# then eight host processes, all at once: one refresh at a time, all deliver.
+start single --endpoint single-use --smtp-port "$port"
+run "$tool" oauth-user "$submission" dispatch@example.com qel-user --token-endpoint "$endpoint/token" \
+    --device-endpoint "$endpoint/devicecode" --scope s >/dev/null || fail "signing in to the single-use endpoint"
+apartments=$(run "$build/tests/com/qel_oauth_apartments.exe" "$submission" 8 | tr -d '\r')
+[ "$(grep -c '^code 0$' <<<"$apartments")" = 8 ] || fail "eight apartments: $apartments"
+sends "$submission" 1 60
+grep -q '^code 0$' <<<"$output" || fail "the ninth send, after the apartments: $output"
+hosts=()
+for i in $(seq 8); do
+    run cscript //nologo "$(windows_path "$here/oauth_sends.vbs")" "$submission" 1 60 >"$work/process-$i.out" &
+    hosts+=($!)
+done
+wait "${hosts[@]}"
+# Wine 8's cscript, started many at once, now and then fails to read its
+# script ("Could not get script text") and exits 0 having done nothing: that
+# host runs again, alone.
+again=0
+for i in $(seq 8); do
+    grep -q '^done' "$work/process-$i.out" && continue
+    again=$((again + 1))
+    run cscript //nologo "$(windows_path "$here/oauth_sends.vbs")" "$submission" 1 60 >"$work/process-$i.out"
+done
+[ "$(cat "$work"/process-*.out | tr -d '\r' | grep -c '^code 0$')" = 8 ] || fail "eight processes: $(cat "$work"/process-*.out)"
+sends "$submission" 1 60
+grep -q '^code 0$' <<<"$output" || fail "the send after the eight processes: $output"
+! grep -q 'overlap\|reuse' "$dir/requests.log" || fail "refreshes at once: $(grep 'overlap\|reuse' "$dir/requests.log" | sort | uniq -c)"
+echo "single-use refresh tokens: 8 apartments, a ninth send, 8 processes ($again run again) and one more;" \
+     "$(count 'token refresh_token') refreshes, $(grep -c 'overlap\|reuse' "$dir/requests.log") at once"
+run "$tool" remove "$submission" >/dev/null
 stop_last
 
 for outcome in deny:declined expire:expired; do
@@ -136,10 +182,16 @@ awk -v s="$seconds" -v e="$exchange" 'BEGIN { exit !(s < 9 + e) }' ||
 start rejected --smtp reject-token
 app "starttls://localhost:$smtp" "$endpoint/token"
 refuse token-rejected "starttls://localhost:$smtp" 24 'status 401.*535 5\.7\.8' "ehlo starttls ehlo auth auth" 2
+start auth-disabled --smtp auth-disabled
+app "starttls://localhost:$smtp" "$endpoint/token"
+refuse smtp-auth-disabled "starttls://localhost:$smtp" 24 '535 5\.7\.139' "ehlo starttls ehlo auth" 1
+start unavailable --endpoint unavailable
+app "starttls://localhost:$smtp" "$endpoint/token"
+refuse endpoint-unavailable "starttls://localhost:$smtp" 16 'unavailable for now \(HTTP 503' "" 1
 start plain
 app "smtp://localhost:$smtp" "$endpoint/token"
 refuse oauth-without-tls "smtp://localhost:$smtp" 25 'only over TLS' "" 0
-for server in refused unreachable slow rejected plain; do
+for server in refused unreachable slow rejected auth-disabled unavailable plain; do
     run "$tool" remove "starttls://localhost:$(sed -n 1p "$work/$server.ports")" >/dev/null 2>&1
     run "$tool" remove "smtp://localhost:$(sed -n 1p "$work/$server.ports")" >/dev/null 2>&1
 done
