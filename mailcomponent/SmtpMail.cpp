@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <optional>
 
 #include "automation/ErrorReporting.h"
 #include "automation/VariantTerms.h"
@@ -16,11 +15,11 @@
 #include "mail/MessageStream.h"
 #include "mail/MimeWriter.h"
 #include "mail/SmtpSession.h"
+#include "mailcomponent/AccountChoice.h"
 #include "mailcomponent/FileByteSource.h"
 #include "mailcomponent/SendTrace.h"
 #include "mailcomponent/SessionPool.h"
 #include "mailcomponent/SecretUtf8.h"
-#include "mailcomponent/WindowsCredentials.h"
 
 namespace qel::mailcomponent {
 
@@ -95,20 +94,6 @@ std::string machineDomain()
 std::string ascii(const std::u16string& text)
 {
     return std::string(text.begin(), text.end()); // only after validate(): addresses are ASCII
-}
-
-// Which account and from where, for the trace: never the secret.
-std::string describeAccount(bool fromProperties, const mail::Credentials& credentials, bool storedOAuth,
-                            const std::u16string& target)
-{
-    const std::string user = mail::escapedText(credentials.user.view(), 256);
-    if (fromProperties)
-        return (credentials.accessToken ? "AccessToken property" : "UserName and Password properties") + std::string(", user ") + user;
-    if (storedOAuth)
-        return "stored OAuth account " + utf8FromUtf16(target + kOAuthAccountSuffix) + ", mailbox " + user;
-    if (!credentials.user.empty())
-        return "stored password " + utf8FromUtf16(target) + ", user " + user;
-    return "none (no UserName, nothing stored for " + utf8FromUtf16(target) + ")";
 }
 
 } // namespace
@@ -303,56 +288,21 @@ HRESULT SmtpMail::sendOnce(VARIANT* result)
         mail::Envelope envelope{ascii(message.from.address), {}};
         for (const mail::MailAddress& recipient : message.to)
             envelope.to.push_back(ascii(recipient.address));
-        mail::Credentials credentials;
-        mail::OAuthAccount oauth;
-        std::optional<mail::OAuthTokens> tokens;
-        std::string mailbox;
-        mail::SecretText identity; // what the key hashes: the secret, or the stored OAuth account
-        mail::SecretText storedUser, blob;
-        // An OAuth account stored for the server comes first: setting one up is a deliberate step.
-        const std::u16string target = mail::credentialTarget(server.host, server.port);
-        const std::u16string user = automation::textOf(userName_.get());
-        if (!accessToken_.empty() || !user.empty()) {
-            credentials.user.append(utf8FromUtf16(user));
-            credentials.accessToken = !accessToken_.empty();
-            credentials.password.append(credentials.accessToken ? accessToken_.view() : password_.view());
-            identity.append(credentials.password.view());
-            if (credentials.accessToken && user.empty()) {
-                errorDetail_ = "AccessToken needs UserName, the mailbox the token is for";
-                return answer(mail::AuthenticationFailed, result);
-            }
-        } else if (const mail::Stored stored = platform_.secrets().lookup(target + kOAuthAccountSuffix, storedUser, blob);
-                   stored != mail::Stored::Absent) {
-            if (stored == mail::Stored::Damaged) {
-                errorDetail_ = "the stored OAuth account is damaged: store it again with qel-smtp-credential oauth-app or oauth-user";
-                return answer(mail::AuthProtocolError, result);
-            }
-            std::string missing;
-            if (mail::readStoredForm(blob.view(), oauth, errorDetail_) != mail::Ok)
-                return answer(mail::AuthProtocolError, result);
-            if (!mail::completeAccount(oauth, server.host, missing)) {
-                errorDetail_ = "the stored OAuth account lacks " + missing;
-                return answer(mail::AuthProtocolError, result);
-            }
-            mailbox = storedUser.view();
-            identity.append(blob.view());
-            credentials.user.append(mailbox);
-            credentials.accessToken = true;
-            tokens.emplace(oauth, mailbox, target + kRefreshTokenSuffix, platform_.https(), platform_.secrets(),
-                           mail::TokenCache::process());
-            options.tokens = &*tokens;
-        } else {
-            platform_.passwords().read(target, credentials);
-            identity.append(credentials.password.view());
-        }
-        options.credentials = &credentials;
+        ChosenAccount account;
+        const mail::MailCode chosen = chooseAccount({automation::textOf(userName_.get()), &password_, &accessToken_}, server,
+                                                    platform_, account, errorDetail_);
         if (observer_)
-            traceAccount_ = describeAccount(!user.empty() || !accessToken_.empty(), credentials, tokens.has_value(), target);
+            traceAccount_ = account.description();
+        if (chosen != mail::Ok)
+            return answer(chosen, result);
+        options.credentials = &account.credentials;
+        options.tokens = account.tokens ? &*account.tokens : nullptr;
         options.detail = &errorDetail_;
         options.pipelining = pipelining_;
-        answer(deliverKept(server, envelope, data, options, std::string(credentials.user.view()), identity.view()), result);
-        if (tokens && !tokens->note().empty())
-            errorDetail_ = tokens->note() + (errorDetail_.empty() ? "" : "; " + errorDetail_);
+        answer(deliverKept(server, envelope, data, options, std::string(account.credentials.user.view()), account.identity.view()),
+               result);
+        if (account.tokens && !account.tokens->note().empty())
+            errorDetail_ = account.tokens->note() + (errorDetail_.empty() ? "" : "; " + errorDetail_);
     });
 }
 
