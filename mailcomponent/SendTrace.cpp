@@ -141,10 +141,12 @@ try {
     return false;
 }
 
-std::unique_ptr<SendTrace> SendTrace::fromSetting()
-{
+std::unique_ptr<SendTrace> SendTrace::fromSetting() noexcept
+try {
     std::wstring path = traceFileSetting();
     return path.empty() ? nullptr : std::make_unique<SendTrace>(TraceFile(std::move(path)));
+} catch (...) {
+    return nullptr;
 }
 
 SendTrace::SendTrace(TraceFile file)
@@ -161,10 +163,11 @@ try {
 } catch (...) {
 }
 
-void SendTrace::finish(long code, std::string_view detail) noexcept
+void SendTrace::finish(long code, std::string_view detail, std::string_view server, std::string_view account) noexcept
 try {
     std::string block = "=== Send " + started_ + ", process " + std::to_string(GetCurrentProcessId()) + ", thread "
-                        + std::to_string(GetCurrentThreadId()) + ", " + description_ + "\r\n";
+                        + std::to_string(GetCurrentThreadId()) + ", server " + std::string(server) + ", account: "
+                        + std::string(account) + "\r\n";
     block += lines_;
     block += "=== result " + std::to_string(code) + (detail.empty() ? "" : ", ErrorDetail: " + mail::escapedText(detail, 2048))
              + "\r\n";

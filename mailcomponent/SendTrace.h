@@ -36,21 +36,19 @@ private:
 
 class SendTrace final : public mail::DeliveryObserver {
 public:
-    // Null when no TraceFile is set.
-    static std::unique_ptr<SendTrace> fromSetting();
+    // Null when no TraceFile is set (or it cannot be read).
+    static std::unique_ptr<SendTrace> fromSetting() noexcept;
 
     explicit SendTrace(TraceFile file);
-    // "server ..., account ...": what the header says besides time, process and thread.
-    void describe(std::string what) { description_ = std::move(what); }
     void line(std::string_view text) noexcept override;
-    // Appends the block with its result line; never throws.
-    void finish(long code, std::string_view detail) noexcept;
+    // Appends the block: the header (time, process, thread, `server` and
+    // `account`), the lines, and the result. Never throws.
+    void finish(long code, std::string_view detail, std::string_view server, std::string_view account) noexcept;
 
 private:
     TraceFile file_;
     std::string started_; // UTC, as text
     std::chrono::steady_clock::time_point start_;
-    std::string description_;
     std::string lines_;
 };
 

@@ -11,7 +11,6 @@
 #include "automation/VariantTerms.h"
 #include "common/Utf8.h"
 #include "mail/Credentials.h"
-#include "mail/DetailText.h"
 #include "mail/MessageStream.h"
 #include "mail/MimeWriter.h"
 #include "mail/SmtpSession.h"
@@ -238,17 +237,11 @@ HRESULT SmtpMail::Send(VARIANT* result)
     if (!trace)
         return sendOnce(result);
     observer_ = trace.get();
+    traceServer_ = "MailServer not understood";
     traceAccount_ = "none chosen";
     const HRESULT hr = sendOnce(result);
     observer_ = nullptr;
-    mail::ServerAddress server;
-    const std::u16string named = automation::textOf(mailServer_.get());
-    static const char* const security[] = {"plain", "STARTTLS", "implicit TLS"};
-    trace->describe("server " + (mail::parseServer(named, server) == mail::Ok
-                                     ? server.host + ":" + server.port + " " + security[static_cast<int>(server.security)]
-                                     : "\"" + mail::escapedText(utf8FromUtf16(named), 256) + "\" (not understood)")
-                    + ", account: " + traceAccount_);
-    trace->finish(SUCCEEDED(hr) && result->vt == VT_I2 ? result->iVal : hr, errorDetail_);
+    trace->finish(SUCCEEDED(hr) && result->vt == VT_I2 ? result->iVal : hr, errorDetail_, traceServer_, traceAccount_);
     return hr;
 }
 
@@ -265,6 +258,10 @@ HRESULT SmtpMail::sendOnce(VARIANT* result)
         errorDetail_.clear();
         mail::ServerAddress server;
         mail::MailCode code = mail::parseServer(automation::textOf(mailServer_.get()), server);
+        if (observer_ && code == mail::Ok) {
+            static const char* const security[] = {"plain", "STARTTLS", "implicit TLS"};
+            traceServer_ = server.host + ":" + server.port + " " + security[static_cast<int>(server.security)];
+        }
         if (code == mail::Ok)
             code = mail::validate(message);
         if (code != mail::Ok)

@@ -77,7 +77,7 @@ private:
     std::vector<mail::Attachment> attachments_; // each holds its file open
     // For the duration of a traced Send: its observer, and which account it chose.
     mail::DeliveryObserver* observer_ = nullptr;
-    std::string traceAccount_;
+    std::string traceServer_, traceAccount_;
 };
 
 } // namespace qel::mailcomponent
