@@ -232,8 +232,9 @@ MailCode SchannelStream::verifySession(mail::Deadline deadline)
     const CertificateContext certificate(remote);
     describeSession(connection, certificate.get());
     std::string reason;
+    // Which certificate was refused tells a TLS-inspecting proxy from a server's own mistake.
     if (!checkCertificate_(certificate.get(), host_, deadline, reason))
-        return fail(mail::CannotConnect, reason);
+        return fail(mail::CannotConnect, reason + " (" + summary_ + ")");
     if (const SECURITY_STATUS status = sspi_.QueryContextAttributesW(context_.pointer(), SECPKG_ATTR_STREAM_SIZES, &sizes_);
         status != SEC_E_OK || sizes_.cbMaximumMessage == 0)
         return fail(mail::CannotConnect, "the TLS session gave no record sizes (" + statusText(status) + ")");
