@@ -11,6 +11,7 @@
 #include "mail/MimeWriter.h"
 #include "mail/SmtpSession.h"
 #include "mailcomponent/AccountChoice.h"
+#include "mailcomponent/MachineDomain.h"
 #include "message/MailError.h"
 
 namespace qel::credentialtool {
@@ -88,6 +89,7 @@ int testSetup(const SetupTest& test)
     options.tokens = account.tokens ? &*account.tokens : nullptr;
     options.detail = &detail;
     options.observer = &console;
+    options.domain = mailcomponent::machineDomain();
     options.reach = test.send ? mail::DeliveryOptions::Reach::Delivery
                     : envelope ? mail::DeliveryOptions::Reach::Recipients
                                : mail::DeliveryOptions::Reach::Authentication;

@@ -16,6 +16,7 @@
 #include "mail/SmtpSession.h"
 #include "mailcomponent/AccountChoice.h"
 #include "mailcomponent/FileByteSource.h"
+#include "mailcomponent/MachineDomain.h"
 #include "mailcomponent/SendTrace.h"
 #include "mailcomponent/SessionPool.h"
 #include "mailcomponent/SecretUtf8.h"
@@ -76,18 +77,6 @@ std::string uniqueToken()
     std::snprintf(text, sizeof text, "%08lx%08lx.%lx.%lx", now.dwHighDateTime, now.dwLowDateTime,
                   GetCurrentProcessId(), static_cast<unsigned long>(InterlockedIncrement(&counter)));
     return text;
-}
-
-// What EHLO says unless the host set Domain: the fully qualified name when
-// the machine has one; otherwise the transport's address literal.
-std::string machineDomain()
-{
-    char name[256] = {};
-    DWORD size = sizeof name;
-    if (!GetComputerNameExA(ComputerNameDnsFullyQualified, name, &size))
-        return {};
-    const std::string domain(name, size);
-    return domain.find('.') != std::string::npos && mail::isEhloDomain(domain) ? domain : std::string();
 }
 
 std::string ascii(const std::u16string& text)
