@@ -2,6 +2,7 @@
 
 #include <mutex>
 
+#include <cstdio>
 #include <cstring>
 
 #include "mail/SecretText.h"
@@ -30,6 +31,30 @@ constexpr DWORD kContextFlags = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETECT 
 std::mutex sharedLock;
 std::shared_ptr<CredentialsHandle>& sharedCredentials = *new std::shared_ptr<CredentialsHandle>;
 const SecurityFunctionTableW* sharedTable = nullptr;
+
+std::string narrow(const wchar_t* text)
+{
+    std::string out;
+    for (; text && *text; ++text)
+        out += *text < 0x80 && *text >= 0x20 ? static_cast<char>(*text) : '?';
+    return out;
+}
+
+std::string certificateName(PCCERT_CONTEXT certificate, DWORD flags)
+{
+    wchar_t name[256] = {};
+    CertGetNameStringW(certificate, CERT_NAME_SIMPLE_DISPLAY_TYPE, flags, nullptr, name, 256);
+    return narrow(name);
+}
+
+std::string protocolName(DWORD protocol)
+{
+    if (protocol & SP_PROT_TLS1_3_CLIENT)
+        return "TLS 1.3";
+    if (protocol & SP_PROT_TLS1_2_CLIENT)
+        return "TLS 1.2";
+    return "protocol " + statusText(protocol);
+}
 
 } // namespace
 
@@ -205,9 +230,11 @@ MailCode SchannelStream::verifySession(mail::Deadline deadline)
     if (sspi_.QueryContextAttributesW(context_.pointer(), SECPKG_ATTR_REMOTE_CERT_CONTEXT, &remote) != SEC_E_OK)
         return fail(mail::CannotConnect, "the server sent no certificate");
     const CertificateContext certificate(remote);
+    describeSession(connection, certificate.get());
     std::string reason;
+    // Which certificate was refused tells a TLS-inspecting proxy from a server's own mistake.
     if (!checkCertificate_(certificate.get(), host_, deadline, reason))
-        return fail(mail::CannotConnect, reason);
+        return fail(mail::CannotConnect, reason + " (" + summary_ + ")");
     if (const SECURITY_STATUS status = sspi_.QueryContextAttributesW(context_.pointer(), SECPKG_ATTR_STREAM_SIZES, &sizes_);
         status != SEC_E_OK || sizes_.cbMaximumMessage == 0)
         return fail(mail::CannotConnect, "the TLS session gave no record sizes (" + statusText(status) + ")");
@@ -215,6 +242,28 @@ MailCode SchannelStream::verifySession(mail::Deadline deadline)
     record_.assign(sizes_.cbHeader + sizes_.cbMaximumMessage + sizes_.cbTrailer, '\0');
     established_ = true;
     return mail::Ok;
+}
+
+void SchannelStream::describeSession(const SecPkgContext_ConnectionInfo& connection, PCCERT_CONTEXT certificate)
+{
+    summary_ = protocolName(connection.dwProtocol);
+    SecPkgContext_CipherInfo cipher{};
+    cipher.dwVersion = SECPKGCONTEXT_CIPHERINFO_V1;
+    if (sspi_.QueryContextAttributesW(context_.pointer(), SECPKG_ATTR_CIPHER_INFO, &cipher) == SEC_E_OK && cipher.szCipherSuite[0])
+        summary_ += ", " + narrow(cipher.szCipherSuite);
+    else // the algorithm identifiers, where the provider names no suite
+        summary_ += ", cipher " + statusText(connection.aiCipher) + " (" + std::to_string(connection.dwCipherStrength)
+                    + " bits), hash " + statusText(connection.aiHash) + ", exchange " + statusText(connection.aiExch);
+    if (certificate) {
+        SYSTEMTIME until{};
+        FileTimeToSystemTime(&certificate->pCertInfo->NotAfter, &until);
+        char date[32];
+        std::snprintf(date, sizeof date, "%04u-%02u-%02u %02u:%02u UTC", until.wYear, until.wMonth, until.wDay, until.wHour,
+                      until.wMinute);
+        summary_ += "; certificate of \"" + certificateName(certificate, 0) + "\" issued by \""
+                    + certificateName(certificate, CERT_NAME_ISSUER_FLAG) + "\", valid until " + date;
+    }
+    summary_ += ", checked for host " + narrow(host_.c_str());
 }
 
 MailCode SchannelStream::send(std::string_view bytes, mail::Deadline deadline)

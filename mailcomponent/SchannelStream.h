@@ -51,6 +51,9 @@ public:
     static void releaseSharedCredentials();
 
     const std::string& failureDetail() const { return failure_; }
+    // The session in words, from the last handshake: protocol, cipher suite,
+    // the server's certificate and the host it was checked against.
+    const std::string& summary() const { return summary_; }
     // Bytes of the peer's already read and not yet decrypted.
     bool holdsUnread() const { return !encrypted_.empty(); }
 
@@ -61,6 +64,7 @@ private:
     mail::MailCode negotiate(mail::Deadline deadline, mail::MailCode late);
     // What every handshake must be followed by: protocol, certificate, record sizes.
     mail::MailCode verifySession(mail::Deadline deadline);
+    void describeSession(const SecPkgContext_ConnectionInfo& connection, PCCERT_CONTEXT certificate);
     mail::MailCode sendToken(const SecBuffer& token, mail::Deadline deadline);
     mail::MailCode fail(mail::MailCode code, std::string reason);
 
@@ -76,6 +80,7 @@ private:
     std::vector<char> record_; // one record, encrypted in place
     std::string wire_;         // encrypted records waiting to go out
     std::string failure_;
+    std::string summary_;
     bool established_ = false;
     mail::MailCode broken_ = mail::Ok; // a refusal after which nothing more is sent or read
 };

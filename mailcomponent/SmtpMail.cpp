@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <optional>
 
 #include "automation/ErrorReporting.h"
 #include "automation/VariantTerms.h"
@@ -15,10 +14,12 @@
 #include "mail/MessageStream.h"
 #include "mail/MimeWriter.h"
 #include "mail/SmtpSession.h"
+#include "mailcomponent/AccountChoice.h"
 #include "mailcomponent/FileByteSource.h"
+#include "mailcomponent/MachineDomain.h"
+#include "mailcomponent/SendTrace.h"
 #include "mailcomponent/SessionPool.h"
 #include "mailcomponent/SecretUtf8.h"
-#include "mailcomponent/WindowsCredentials.h"
 
 namespace qel::mailcomponent {
 
@@ -76,18 +77,6 @@ std::string uniqueToken()
     std::snprintf(text, sizeof text, "%08lx%08lx.%lx.%lx", now.dwHighDateTime, now.dwLowDateTime,
                   GetCurrentProcessId(), static_cast<unsigned long>(InterlockedIncrement(&counter)));
     return text;
-}
-
-// What EHLO says unless the host set Domain: the fully qualified name when
-// the machine has one; otherwise the transport's address literal.
-std::string machineDomain()
-{
-    char name[256] = {};
-    DWORD size = sizeof name;
-    if (!GetComputerNameExA(ComputerNameDnsFullyQualified, name, &size))
-        return {};
-    const std::string domain(name, size);
-    return domain.find('.') != std::string::npos && mail::isEhloDomain(domain) ? domain : std::string();
 }
 
 std::string ascii(const std::u16string& text)
@@ -233,6 +222,20 @@ HRESULT SmtpMail::Send(VARIANT* result)
 {
     if (!result)
         return E_POINTER;
+    const std::unique_ptr<SendTrace> trace = SendTrace::fromSetting();
+    if (!trace)
+        return sendOnce(result);
+    observer_ = trace.get();
+    traceServer_ = "MailServer not understood";
+    traceAccount_ = "none chosen";
+    const HRESULT hr = sendOnce(result);
+    observer_ = nullptr;
+    trace->finish(SUCCEEDED(hr) && result->vt == VT_I2 ? result->iVal : hr, errorDetail_, traceServer_, traceAccount_);
+    return hr;
+}
+
+HRESULT SmtpMail::sendOnce(VARIANT* result)
+{
     return guarded(kSource, IID__SmtpMail, [&] {
         mail::OutgoingMail message;
         message.from = {automation::textOf(fromAddr_.get()), automation::textOf(from_.get())};
@@ -244,6 +247,10 @@ HRESULT SmtpMail::Send(VARIANT* result)
         errorDetail_.clear();
         mail::ServerAddress server;
         mail::MailCode code = mail::parseServer(automation::textOf(mailServer_.get()), server);
+        if (observer_ && code == mail::Ok) {
+            static const char* const security[] = {"plain", "STARTTLS", "implicit TLS"};
+            traceServer_ = server.host + ":" + server.port + " " + security[static_cast<int>(server.security)];
+        }
         if (code == mail::Ok)
             code = mail::validate(message);
         if (code != mail::Ok)
@@ -252,6 +259,7 @@ HRESULT SmtpMail::Send(VARIANT* result)
         mail::DeliveryOptions options;
         options.stepTimeout = std::chrono::seconds(timeoutSeconds_);
         options.finalReplyTimeout = std::chrono::seconds(finalReplySeconds_);
+        options.observer = observer_;
         const std::u16string domain = automation::textOf(domain_.get());
         if (!domain.empty()) {
             options.domain = ascii(domain);
@@ -266,54 +274,21 @@ HRESULT SmtpMail::Send(VARIANT* result)
         mail::Envelope envelope{ascii(message.from.address), {}};
         for (const mail::MailAddress& recipient : message.to)
             envelope.to.push_back(ascii(recipient.address));
-        mail::Credentials credentials;
-        mail::OAuthAccount oauth;
-        std::optional<mail::OAuthTokens> tokens;
-        std::string mailbox;
-        mail::SecretText identity; // what the key hashes: the secret, or the stored OAuth account
-        mail::SecretText storedUser, blob;
-        // An OAuth account stored for the server comes first: setting one up is a deliberate step.
-        const std::u16string target = mail::credentialTarget(server.host, server.port);
-        const std::u16string user = automation::textOf(userName_.get());
-        if (!accessToken_.empty() || !user.empty()) {
-            credentials.user.append(utf8FromUtf16(user));
-            credentials.accessToken = !accessToken_.empty();
-            credentials.password.append(credentials.accessToken ? accessToken_.view() : password_.view());
-            identity.append(credentials.password.view());
-            if (credentials.accessToken && user.empty()) {
-                errorDetail_ = "AccessToken needs UserName, the mailbox the token is for";
-                return answer(mail::AuthenticationFailed, result);
-            }
-        } else if (const mail::Stored stored = platform_.secrets().lookup(target + kOAuthAccountSuffix, storedUser, blob);
-                   stored != mail::Stored::Absent) {
-            if (stored == mail::Stored::Damaged) {
-                errorDetail_ = "the stored OAuth account is damaged: store it again with qel-smtp-credential oauth-app or oauth-user";
-                return answer(mail::AuthProtocolError, result);
-            }
-            std::string missing;
-            if (mail::readStoredForm(blob.view(), oauth, errorDetail_) != mail::Ok)
-                return answer(mail::AuthProtocolError, result);
-            if (!mail::completeAccount(oauth, server.host, missing)) {
-                errorDetail_ = "the stored OAuth account lacks " + missing;
-                return answer(mail::AuthProtocolError, result);
-            }
-            mailbox = storedUser.view();
-            identity.append(blob.view());
-            credentials.user.append(mailbox);
-            credentials.accessToken = true;
-            tokens.emplace(oauth, mailbox, target + kRefreshTokenSuffix, platform_.https(), platform_.secrets(),
-                           mail::TokenCache::process());
-            options.tokens = &*tokens;
-        } else {
-            platform_.passwords().read(target, credentials);
-            identity.append(credentials.password.view());
-        }
-        options.credentials = &credentials;
+        ChosenAccount account;
+        const mail::MailCode chosen = chooseAccount({automation::textOf(userName_.get()), &password_, &accessToken_}, server,
+                                                    platform_, account, errorDetail_);
+        if (observer_)
+            traceAccount_ = account.description();
+        if (chosen != mail::Ok)
+            return answer(chosen, result);
+        options.credentials = &account.credentials;
+        options.tokens = account.tokens ? &*account.tokens : nullptr;
         options.detail = &errorDetail_;
         options.pipelining = pipelining_;
-        answer(deliverKept(server, envelope, data, options, std::string(credentials.user.view()), identity.view()), result);
-        if (tokens && !tokens->note().empty())
-            errorDetail_ = tokens->note() + (errorDetail_.empty() ? "" : "; " + errorDetail_);
+        answer(deliverKept(server, envelope, data, options, std::string(account.credentials.user.view()), account.identity.view()),
+               result);
+        if (account.tokens && !account.tokens->note().empty())
+            errorDetail_ = account.tokens->note() + (errorDetail_.empty() ? "" : "; " + errorDetail_);
     });
 }
 

@@ -55,6 +55,7 @@ private:
     HRESULT store(automation::Variant& field, const VARIANT& value);
     HRESULT putSeconds(int& field, VARIANT value, int most, int least = 1);
     HRESULT putSecret(mail::SecretText& field, VARIANT value);
+    HRESULT sendOnce(VARIANT* result);
     mail::MailCode deliverKept(const mail::ServerAddress& server, const mail::Envelope& envelope, mail::MessageData& data,
                                mail::DeliveryOptions& options, const std::string& user, std::string_view identity);
 
@@ -74,6 +75,9 @@ private:
     bool pipelining_ = true;
     std::vector<mail::MailAddress> recipients_;
     std::vector<mail::Attachment> attachments_; // each holds its file open
+    // For the duration of a traced Send: its observer, and which account it chose.
+    mail::DeliveryObserver* observer_ = nullptr;
+    std::string traceServer_, traceAccount_;
 };
 
 } // namespace qel::mailcomponent

@@ -44,6 +44,7 @@ WinsockConnection::WinsockConnection() : winsock_(startWinsock()) {}
 MailCode WinsockConnection::connect(const std::string& host, const std::string& port, Deadline resolving,
                                     Deadline connecting)
 {
+    peer_.clear();
     if (!winsock_.valid())
         return mail::CannotConnect;
     AddressList addresses;
@@ -75,6 +76,11 @@ MailCode WinsockConnection::connect(const std::string& host, const std::string& 
                 continue;
         }
         socket_ = std::move(candidate);
+        char host[NI_MAXHOST] = {}, service[NI_MAXSERV] = {};
+        peer_ = getnameinfo(a->ai_addr, static_cast<int>(a->ai_addrlen), host, sizeof host, service, sizeof service,
+                            NI_NUMERICHOST | NI_NUMERICSERV) == 0
+                    ? "[" + std::string(host) + "]:" + service
+                    : std::string();
         return mail::Ok;
     }
     return outcome;

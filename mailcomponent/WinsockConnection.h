@@ -26,12 +26,15 @@ public:
     mail::MailCode send(std::string_view bytes, mail::Deadline deadline);
     mail::MailCode receive(std::string& into, mail::Deadline deadline);
     std::string localAddressLiteral() const;
+    // "[::1]:587", "[127.0.0.1]:25": the address connect reached; empty before.
+    const std::string& peerAddress() const { return peer_; }
     // No bytes, close or failure waiting: looked at without waiting.
     bool quiet() const;
 
 private:
     WinsockUse winsock_; // first in, last out: the socket closes before WSACleanup
     UniqueSocket socket_;
+    std::string peer_;
 };
 
 } // namespace qel::mailcomponent

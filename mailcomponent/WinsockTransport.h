@@ -27,6 +27,8 @@ public:
     std::string failureDetail() const override;
     bool quiet() const override { return !(tls_ && tls_->holdsUnread()) && connection_.quiet(); }
     std::string localAddressLiteral() const override { return connection_.localAddressLiteral(); }
+    std::string peerAddress() const override { return connection_.peerAddress(); }
+    std::string securitySummary() const override { return tls_ ? tls_->summary() : std::string(); }
 
 private:
     mail::MailCode sendRaw(std::string_view bytes, mail::Deadline deadline) override { return connection_.send(bytes, deadline); }

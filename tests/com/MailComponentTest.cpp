@@ -4,7 +4,10 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <map>
 #include <mutex>
+#include <set>
+#include <sstream>
 #include <string>
 #include <thread>
 
@@ -163,13 +166,13 @@ private:
 };
 
 // One Send by a new component, as the Renderer makes one; its answer (-1: none).
-long sendTo(const std::wstring& server, long idleLimit = -1)
+long sendTo(const std::wstring& server, long idleLimit = -1, const std::u16string& from = u"dispatch@example.com")
 {
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     long answer = -1;
     if (const ComPtr<IDispatch> mail = createMail()) {
         put(mail.Get(), L"MailServer", Variant::ofText(std::u16string(server.begin(), server.end())).get());
-        put(mail.Get(), L"FromAddr", Variant::ofText(u"dispatch@example.com").get());
+        put(mail.Get(), L"FromAddr", Variant::ofText(from).get());
         put(mail.Get(), L"Domain", Variant::ofText(u"client.example").get());
         if (idleLimit >= 0) {
             VARIANT seconds;
@@ -260,6 +263,109 @@ TEST(MailComponentTest, ManyApartmentsSendingOverAndOverThroughThePoolDeliverEac
         apartment.join();
     EXPECT_EQ(failed, 0) << "the first failed with " << firstFailure;
     EXPECT_EQ(server.messages, 30);
+}
+
+// TraceFile under HKCU while it lives.
+class TraceSetting {
+public:
+    explicit TraceSetting(const std::wstring& path)
+    {
+        RegSetKeyValueW(HKEY_CURRENT_USER, L"Software\\Qel\\QelSmtp", L"TraceFile", REG_SZ, path.c_str(),
+                        static_cast<DWORD>((path.size() + 1) * sizeof(wchar_t)));
+    }
+    ~TraceSetting() { RegDeleteKeyValueW(HKEY_CURRENT_USER, L"Software\\Qel\\QelSmtp", L"TraceFile"); }
+};
+
+std::wstring tempFolder()
+{
+    wchar_t folder[MAX_PATH];
+    GetTempPathW(MAX_PATH, folder);
+    return folder;
+}
+
+std::string contentOf(const std::wstring& path)
+{
+    const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+    std::string all(1 << 20, '\0');
+    DWORD got = 0;
+    if (file == INVALID_HANDLE_VALUE || !ReadFile(file, all.data(), static_cast<DWORD>(all.size()), &got, nullptr))
+        got = 0;
+    if (file != INVALID_HANDLE_VALUE)
+        CloseHandle(file);
+    all.resize(got);
+    return all;
+}
+
+// Apartments sending at once, traced: each Send's block whole, in its own
+// thread's name, with its own mail and its result.
+TEST(MailComponentTest, TracedSendsAtOnceEachAppendOneWholeBlock)
+{
+    const std::wstring path = tempFolder() + L"qelsmtp-" + std::to_wstring(GetCurrentProcessId()) + L".log";
+    DeleteFileW(path.c_str());
+    LoopbackServer server(LoopbackServer::Keep);
+    {
+        const TraceSetting setting(path);
+        std::atomic<int> failed{0};
+        std::vector<std::thread> apartments;
+        for (int a = 0; a < 6; ++a)
+            apartments.emplace_back([&, a] {
+                for (int i = 0; i < 5; ++i) {
+                    const std::string from = "a" + std::to_string(a) + "." + std::to_string(i) + "@example.com";
+                    failed += sendTo(server.address(), -1, std::u16string(from.begin(), from.end())) != 0;
+                }
+            });
+        for (std::thread& apartment : apartments)
+            apartment.join();
+        EXPECT_EQ(failed, 0);
+    }
+    const std::wstring address = server.address();
+    const std::string hostPort(address.begin(), address.end());
+    std::istringstream trace(contentOf(path));
+    std::map<std::string, std::string> threadOf; // apartment: the thread its blocks name
+    std::set<std::string> mails;
+    std::string thread, from;
+    bool inBlock = false;
+    int blocks = 0;
+    for (std::string line; std::getline(trace, line);) {
+        ASSERT_FALSE(line.empty() || line.back() != '\r') << line;
+        line.pop_back();
+        if (line.rfind("=== Send ", 0) == 0) {
+            ASSERT_FALSE(inBlock) << line;
+            inBlock = true;
+            from.clear();
+            const std::size_t at = line.find(", thread ");
+            ASSERT_NE(at, std::string::npos) << line;
+            thread = line.substr(at + 9, line.find(',', at + 1) - at - 9);
+            EXPECT_NE(line.find(", server " + hostPort + " plain, account: none"), std::string::npos) << line;
+        } else if (line.rfind("=== result ", 0) == 0) {
+            ASSERT_TRUE(inBlock) << line;
+            EXPECT_EQ(line, "=== result 0");
+            ASSERT_FALSE(from.empty()) << "a block without its mail";
+            const std::string apartment = from.substr(0, from.find('.'));
+            EXPECT_EQ(threadOf.emplace(apartment, thread).first->second, thread) << from;
+            EXPECT_TRUE(mails.insert(from).second) << from;
+            inBlock = false;
+            ++blocks;
+        } else {
+            ASSERT_TRUE(inBlock && line.rfind("  +", 0) == 0) << line;
+            if (const std::size_t at = line.find("C: MAIL FROM:<"); at != std::string::npos) {
+                EXPECT_TRUE(from.empty()) << "a second mail in one block: " << line;
+                from = line.substr(at + 14, line.find('>') - at - 14);
+            }
+        }
+    }
+    EXPECT_FALSE(inBlock);
+    EXPECT_EQ(blocks, 30);
+    EXPECT_EQ(mails.size(), 30u);
+    EXPECT_EQ(threadOf.size(), 6u);
+    DeleteFileW(path.c_str());
+
+    // A trace that cannot be written changes nothing.
+    for (const std::wstring& unwritable : {tempFolder(), tempFolder() + L"no-such-folder\\qelsmtp.log"}) {
+        const TraceSetting setting(unwritable);
+        EXPECT_EQ(sendTo(server.address()), 0);
+    }
+    EXPECT_EQ(server.messages, 32);
 }
 
 } // namespace

@@ -60,6 +60,18 @@ sends "$submission" 2
 [ "$(count 'token client_credentials')" = 2 ] || fail "expected one token for the sample and one for two sends: $(cat "$dir/requests.log")"
 echo "client credentials: delivered and checked; two sends in one process, one token; a send that fetches" \
      "$(sed -n 's/^seconds //p' <<<"$output" | paste -sd' ' | sed 's/ / s, one with the kept token /') s"
+# The tool's test names the account and shows the dialogue, never the secret or the token.
+run "$tool" test "$submission" >"$work/tool-test.out" 2>&1
+status=$?
+tested=$(tr -d '\r' <"$work/tool-test.out")
+[ "$status" = 0 ] || fail "test: exit $status: $tested"
+for told in "account: stored OAuth account QelSmtp/localhost:$port/oauth, mailbox dispatch@example.com, grant client credentials" \
+    "token endpoint $endpoint/token, scope https://outlook.office365.com/.default" 'C: AUTH XOAUTH2 \[hidden\]' 'S: 235' \
+    'result 0'; do
+    grep -qE -- "$told" <<<"$tested" || fail "test: the output does not say /$told/"
+done
+grep -qE 'app-secret|at-[0-9]|xxxxxxxx' <<<"$tested" && fail "test: the output holds a secret or a token"
+echo "test: $(tail -n 1 <<<"$tested" | sed 's/^ *+[0-9]* ms  //')"
 run "$tool" remove "$submission" >/dev/null || fail "removing the app account"
 stop_last
 

@@ -43,6 +43,11 @@ echo "correct horse" | run "$build/mailcomponent/qel-smtp-credential.exe" store 
 run "$build/mailcomponent/qel-smtp-credential.exe" store localhost:465 dispatch "correct horse" >/dev/null ||
     fail "storing the credential for 465"
 
+# The trace, on from here to the wrong password: what it tells, and no secret.
+trace=$work/qelsmtp.log
+run reg add 'HKCU\Software\Qel\QelSmtp' /v TraceFile /d "$(windows_path "$work")\\qelsmtp.log" /f >/dev/null ||
+    fail "setting TraceFile"
+
 # Through the Renderer, as the sample does: MailServer is all that says TLS.
 submit() {
     local server=$1 mode=$2 mechanism=$3
@@ -55,6 +60,41 @@ submit() {
 submit localhost:587 submission PLAIN
 grep -qE '^BDAT [0-9]+ LAST$' "$work/submission/commands.log" || fail "localhost:587: the mail did not go by BDAT"
 submit localhost:465 implicit-login LOGIN
+
+# The tool's test, through Send's own account choice and dialogue:
+# tool_test NAME EXPECTED-CODE PATTERNS (one per line) -- ARGS
+tool_test() {
+    local name=$1 code=$2 patterns=$3 status output pattern secret
+    shift 4
+    run "$build/mailcomponent/qel-smtp-credential.exe" test "$@" >"$work/tool-test.out" 2>&1
+    status=$?
+    output=$(tr -d '\r' <"$work/tool-test.out")
+    echo "test $name: exit $status; $(tail -n 1 <<<"$output" | sed 's/^ *+[0-9]* ms  //')"
+    [ "$status" = "$code" ] || fail "test $name: exit $status, not $code"
+    tail -n 1 <<<"$output" | grep -qE "^ *\+[0-9]+ ms  result $code( |;|$)" || fail "test $name: no result line last"
+    while read -r pattern; do
+        [ -z "$pattern" ] || grep -qE -- "$pattern" <<<"$output" || fail "test $name: the output does not say /$pattern/"
+    done <<<"$patterns"
+    for secret in 'correct horse' 'wrong horse' "$(printf '\0dispatch\0correct horse' | base64)" \
+        "$(printf 'correct horse' | base64)" "$(printf 'wrong horse' | base64)" "$(printf '\0dispatch\0wrong horse' | base64)"; do
+        grep -qF "${secret:0:12}" <<<"$output" && fail "test $name: the output holds a secret: ${secret:0:12}..."
+    done
+}
+tool_test starttls 0 'account: stored password QelSmtp/localhost:587, user dispatch
+connected to \[(127\.0\.0\.1|::1)\]:587
+TLS: TLS 1\.[23], .*certificate of "localhost"
+C: AUTH PLAIN \[hidden\]
+S: 235
+C: QUIT' -- localhost:587
+tool_test recipients 0 'C: MAIL FROM:<dispatch@example.com>
+C: RCPT TO:<gateway@example.com>
+C: RSET' -- localhost:587 --from dispatch@example.com --to gateway@example.com
+tool_test send 0 'C: \[the message, [0-9]+ octets
+S: 250' -- localhost:587 --from dispatch@example.com --to gateway@example.com --send
+[ -s "$work/submission/002.eml" ] || fail "test send: no mail arrived"
+grep -qx RSET "$work/submission/commands.log" || fail "test recipients: the server saw no RSET"
+tool_test implicit 0 'C: AUTH LOGIN' -- localhost:465
+tool_test unreachable 9 'ErrorDetail|result 9' -- starttls://localhost:1
 run "$build/mailcomponent/qel-smtp-credential.exe" remove localhost:587 >/dev/null || fail "removing the credential"
 run "$build/mailcomponent/qel-smtp-credential.exe" show localhost:587 >/dev/null 2>&1 && fail "the credential is still there"
 
@@ -75,14 +115,37 @@ refuse() {
 }
 start wrong-password
 refuse wrong-password "starttls://localhost:$port" 24 '535' "$log" "ehlo starttls ehlo auth" dispatch "wrong horse"
+run reg delete 'HKCU\Software\Qel\QelSmtp' /v TraceFile /f >/dev/null || fail "removing TraceFile"
+run "$build/mailcomponent/qel-smtp-credential.exe" store "localhost:$port" dispatch "wrong horse" >/dev/null
+tool_test wrong-password 24 'account: stored password
+C: AUTH PLAIN \[hidden\]
+S: 535' -- "starttls://localhost:$port"
+run "$build/mailcomponent/qel-smtp-credential.exe" remove "localhost:$port" >/dev/null
+[ "$(grep -c '^=== Send ' "$trace")" = 3 ] && [ "$(grep -c '^=== result ' "$trace")" = 3 ] ||
+    fail "the trace has not one block per Send: $(grep '^===' "$trace")"
+for told in 'server localhost:587 STARTTLS, account: stored password QelSmtp/localhost:587, user dispatch' \
+    'server localhost:465 implicit TLS, account: stored password' 'account: UserName and Password properties, user dispatch' \
+    'connected to \[(127\.0\.0\.1|::1)\]:587' 'TLS: TLS 1\.[23], .*certificate of "localhost" issued by ".+", valid until 2.*checked for host localhost' \
+    'C: AUTH PLAIN \[hidden\]' 'C: AUTH LOGIN' 'S: 535' '=== result 24, ErrorDetail: .*535'; do
+    grep -qE "$told" "$trace" || fail "the trace does not tell /$told/"
+done
+# The password, and its base64 as AUTH PLAIN and LOGIN carry it (whole, or from any offset).
+for secret in 'correct horse' 'wrong horse' "$(printf '\0dispatch\0correct horse' | base64)" \
+    "$(printf 'correct horse' | base64)" "$(printf 'wrong horse' | base64)" "$(printf '\0dispatch\0wrong horse' | base64)"; do
+    grep -qF "${secret:0:12}" "$trace" && fail "the trace holds a secret: ${secret:0:12}..."
+done
+echo "trace: $(grep -c '^=== Send ' "$trace") blocks, $(wc -c <"$trace") bytes; $(grep -m1 -oE 'TLS: .*' "$trace")"
 start no-common-mechanism
 refuse no-common-mechanism "starttls://localhost:$port" 25 'PLAIN|LOGIN' "$log" "ehlo starttls ehlo" dispatch "correct horse"
 start no-starttls
 refuse starttls-not-offered "starttls://localhost:$port" 18 'STARTTLS' "$log" "ehlo"
+tool_test starttls-not-offered 18 'does not offer STARTTLS' -- "starttls://localhost:$port"
 start wrong-host
 refuse wrong-host "smtps://localhost:$port" 9 'not for the host localhost' "$log" ""
 start self-signed
 refuse self-signed "starttls://localhost:$port" 9 'trusted root' "$log" "ehlo starttls"
+tool_test self-signed 9 'C: STARTTLS
+trusted root \(TLS 1\.[23], .*certificate of "localhost" issued by "localhost"' -- "starttls://localhost:$port"
 start expired
 refuse expired "starttls://localhost:$port" 9 'expired' "$log" "ehlo starttls"
 start forged-after-starttls
