@@ -8,6 +8,7 @@
 #include "common/Utf8.h"
 #include "mail/DetailText.h"
 #include "mail/MessageStream.h"
+#include "mailcomponent/MessageStamps.h"
 #include "mail/MimeWriter.h"
 #include "mail/SmtpSession.h"
 #include "mailcomponent/AccountChoice.h"
@@ -36,17 +37,6 @@ private:
     std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
 };
 
-std::string rfc5322Now()
-{
-    SYSTEMTIME t;
-    GetSystemTime(&t);
-    static const char* days[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
-    static const char* months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-    char text[64];
-    std::snprintf(text, sizeof text, "%s, %02u %s %04u %02u:%02u:%02u +0000", days[t.wDayOfWeek % 7], t.wDay,
-                  months[(t.wMonth + 11) % 12], t.wYear, t.wHour, t.wMinute, t.wSecond);
-    return text;
-}
 
 int finish(const ConsoleLines& console, mail::MailCode code, const std::string& detail)
 {
@@ -93,8 +83,8 @@ int testSetup(const SetupTest& test)
     options.reach = test.send ? mail::DeliveryOptions::Reach::Delivery
                     : envelope ? mail::DeliveryOptions::Reach::Recipients
                                : mail::DeliveryOptions::Reach::Authentication;
-    const std::string token = std::to_string(GetCurrentProcessId()) + "." + std::to_string(GetTickCount64());
-    mail::MessageStream data(message, rfc5322Now(), token + "@qel-smtp-credential.invalid", "=_qel_" + token);
+    const mailcomponent::MessageStamps stamps = mailcomponent::stampsForNow();
+    mail::MessageStream data(message, stamps.date, stamps.messageId, stamps.boundary);
     mailcomponent::WinsockTransport transport;
     const mail::MailCode code = mail::deliver(transport, server, {test.from, {test.to}}, data, options);
     if (account.tokens && !account.tokens->note().empty())

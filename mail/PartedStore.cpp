@@ -10,8 +10,10 @@ namespace {
 // A header starts with a zero byte, which no token, JSON or text has, and
 // has an odd length, which no UTF-16 password (cmdkey's form) has.
 constexpr std::string_view kHeaderMark{"\0qel-parts\0", 11};
-// Rounds of reading while writers replace the value; each is a whole rotation.
-constexpr int kReadRounds = 4;
+// Rounds of reading while writers replace the value; each is a whole
+// rotation. A head read twice alike proves no damage: a writer may have
+// come back to the same generation with the same value meanwhile.
+constexpr int kReadRounds = 8;
 
 // FNV-1a: it tells a splice or a damaged part, which is all it is for; the
 // store's protection of the secret is the Credential Manager's.
@@ -110,18 +112,13 @@ Round readOnce(CredentialBlobs& blobs, const std::u16string& target, SecretText&
 
 Stored readParted(CredentialBlobs& blobs, const std::u16string& target, SecretText& user, SecretText& value)
 {
-    SecretText head, before;
+    SecretText head;
     for (int round = 0; round < kReadRounds; ++round) {
         const Round got = readOnce(blobs, target, head, user, value);
         if (got == Round::Whole)
             return Stored::Found;
         if (got == Round::Absent)
             return Stored::Absent;
-        // The same head twice: no writer moved it, so the parts it names are damaged.
-        if (round > 0 && head.view() == before.view())
-            break;
-        before.clear();
-        before.append(head.view());
     }
     user.clear();
     value.clear();

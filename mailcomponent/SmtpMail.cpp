@@ -16,6 +16,7 @@
 #include "mail/SmtpSession.h"
 #include "mailcomponent/AccountChoice.h"
 #include "mailcomponent/FileByteSource.h"
+#include "mailcomponent/MessageStamps.h"
 #include "mailcomponent/MachineDomain.h"
 #include "mailcomponent/SendTrace.h"
 #include "mailcomponent/SessionPool.h"
@@ -42,41 +43,6 @@ HRESULT longInto(int number, VARIANT* value)
 void answer(mail::MailCode code, VARIANT* result)
 {
     Variant::ofInteger(static_cast<std::int16_t>(code)).release(result);
-}
-
-std::string rfc5322Date()
-{
-    SYSTEMTIME t;
-    GetSystemTime(&t);
-    static const char* days[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
-    static const char* months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-    char text[64];
-    std::snprintf(text, sizeof text, "%s, %02u %s %04u %02u:%02u:%02u +0000", days[t.wDayOfWeek % 7], t.wDay,
-                  months[(t.wMonth + 11) % 12], t.wYear, t.wHour, t.wMinute, t.wSecond);
-    return text;
-}
-
-std::string hostName()
-{
-    char name[MAX_COMPUTERNAME_LENGTH + 1] = {};
-    DWORD size = sizeof name;
-    std::string host = GetComputerNameA(name, &size) ? std::string(name, size) : std::string();
-    for (char& c : host)
-        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-')
-            c = '-';
-    return host.empty() ? "localhost" : host;
-}
-
-// Unique enough within one machine: time, process, and a per-process count.
-std::string uniqueToken()
-{
-    static LONG counter = 0;
-    FILETIME now;
-    GetSystemTimeAsFileTime(&now);
-    char text[64];
-    std::snprintf(text, sizeof text, "%08lx%08lx.%lx.%lx", now.dwHighDateTime, now.dwLowDateTime,
-                  GetCurrentProcessId(), static_cast<unsigned long>(InterlockedIncrement(&counter)));
-    return text;
 }
 
 std::string ascii(const std::u16string& text)
@@ -269,8 +235,8 @@ HRESULT SmtpMail::sendOnce(VARIANT* result)
             options.domain = machineDomain();
         }
 
-        const std::string token = uniqueToken();
-        mail::MessageStream data(message, rfc5322Date(), token + "@" + hostName(), "=_qel_" + token);
+        const MessageStamps stamps = stampsForNow();
+        mail::MessageStream data(message, stamps.date, stamps.messageId, stamps.boundary);
         mail::Envelope envelope{ascii(message.from.address), {}};
         for (const mail::MailAddress& recipient : message.to)
             envelope.to.push_back(ascii(recipient.address));
