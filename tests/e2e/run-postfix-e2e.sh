@@ -170,6 +170,28 @@ sample starttls-login "starttls://localhost:$submission_login" LOGIN
 store $implicit
 sample implicit-tls "smtps://localhost:$implicit" PLAIN
 
+# The tool's test of a setup, through Send's own account choice and dialogue:
+# tool_test NAME CODE SERVER PATTERN...; never a secret in what it prints.
+tool_test() {
+    local name=$1 code=$2 server=$3 status output pattern
+    shift 3
+    credential test "$server" >"$work/tool-$name.out" 2>&1
+    status=$?
+    output=$(tr -d '\r' <"$work/tool-$name.out")
+    echo "test $name: exit $status; $(tail -n 1 <<<"$output" | sed 's/^ *+[0-9]* ms  //')"
+    [ "$status" = "$code" ] || fail "test $name: exit $status, not $code"
+    for pattern in "$@"; do
+        grep -qE -- "$pattern" <<<"$output" || fail "test $name: the output does not say /$pattern/"
+    done
+    grep -qF -e "$password" -e "$(printf '\0dispatch@example.com\0%s' "$password" | base64 -w0)" <<<"$output" &&
+        fail "test $name: the output holds the password or the AUTH payload"
+}
+tool_test submission 0 "starttls://localhost:$submission" 'connected to \[(127\.0\.0\.1|::1)\]:' 'S: 220 ' 'S: 250-PIPELINING' \
+    'TLS: TLS 1\.[23], .*certificate of "localhost"' 'account: stored password' 'C: AUTH PLAIN \[hidden\]' 'S: 235 2\.7\.0' 'result 0'
+credential store "localhost:$submission" dispatch@example.com "wrong horse" >/dev/null || fail "storing the wrong password"
+tool_test wrong-password 24 "starttls://localhost:$submission" 'S: 535 5\.7\.8' 'result 24'
+store $submission
+
 name=wrong-password
 mark
 answer=$(run cscript //nologo "$(windows_path "$here/tls_faults.vbs")" "starttls://localhost:$submission" \
