@@ -25,6 +25,9 @@ public:
     // Puts a token into `token`. `renew`: the server refused the last one, so
     // none kept may be given again. On failure, the code and why in `detail`.
     virtual MailCode token(bool renew, Deadline deadline, SecretText& token, std::string& detail) = 0;
+    // The token last given, in words without the token: where it came from
+    // and how long it lasts. Empty when there is nothing to say.
+    virtual std::string summary() const { return {}; }
 };
 
 class CredentialSource {

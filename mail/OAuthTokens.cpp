@@ -45,7 +45,7 @@ TokenCache& TokenCache::process()
     return cache;
 }
 
-bool TokenCache::find(const std::string& account, SecretText& token)
+bool TokenCache::find(const std::string& account, SecretText& token, Clock::time_point* until)
 {
     const std::lock_guard<std::mutex> held(lock_);
     const auto found = entries_.find(account);
@@ -53,6 +53,8 @@ bool TokenCache::find(const std::string& account, SecretText& token)
         return false;
     token.clear();
     token.append(found->second.token.view());
+    if (until)
+        *until = found->second.usableUntil;
     return true;
 }
 
@@ -146,6 +148,11 @@ OAuthTokens::OAuthTokens(const OAuthAccount& account, std::string mailbox, std::
 
 MailCode OAuthTokens::token(bool renew, Deadline deadline, SecretText& token, std::string& detail)
 {
+    TokenCache::Clock::time_point until;
+    const auto kept = [&] {
+        const auto left = std::chrono::duration_cast<std::chrono::seconds>(until - TokenCache::Clock::now());
+        summary_ = "an access token kept from an earlier send, used for " + std::to_string(left.count()) + " s more";
+    };
     const auto handOut = [&] {
         handedOut_.clear();
         handedOut_.append(token.view());
@@ -153,16 +160,16 @@ MailCode OAuthTokens::token(bool renew, Deadline deadline, SecretText& token, st
     };
     if (renew)
         cache_.drop(cacheKey_, handedOut_.view());
-    if (cache_.find(cacheKey_, token))
-        return handOut();
+    if (cache_.find(cacheKey_, token, &until))
+        return kept(), handOut();
     const TokenCache::Turn turn(cache_, cacheKey_, deadline);
     if (!turn.held()) {
         detail = "another send of this process was still fetching this account's token when Timeout ran out";
         return NoReplyInTime;
     }
     // Whoever held it may have fetched one meanwhile.
-    if (cache_.find(cacheKey_, token))
-        return handOut();
+    if (cache_.find(cacheKey_, token, &until))
+        return kept(), handOut();
     if (renew && !cache_.mayRenew(cacheKey_)) {
         detail = "the server refused the access token, and this account's token was renewed less than a minute ago";
         return AuthenticationFailed;
@@ -175,6 +182,7 @@ MailCode OAuthTokens::token(bool renew, Deadline deadline, SecretText& token, st
         got != Ok)
         return got;
     cache_.keep(cacheKey_, grant.accessToken.view(), grant.expiresIn);
+    summary_ = "a new access token from " + account_.tokenEndpoint + ", valid for " + std::to_string(grant.expiresIn.count()) + " s";
     token.clear();
     token.append(grant.accessToken.view());
     return handOut();

@@ -69,7 +69,8 @@ public:
     using Clock = std::chrono::steady_clock;
     static TokenCache& process();
 
-    bool find(const std::string& account, SecretText& token);
+    // `until`, when not null, gets the time the token found stops being used.
+    bool find(const std::string& account, SecretText& token, Clock::time_point* until = nullptr);
     void keep(const std::string& account, std::string_view token, std::chrono::seconds lifetime);
     // Only the token the server refused: another apartment may have renewed it already.
     void drop(const std::string& account, std::string_view refused);
@@ -116,12 +117,13 @@ public:
     MailCode token(bool renew, Deadline deadline, SecretText& token, std::string& detail) override;
     // What went wrong without failing the send (a rotated token that could not be stored).
     const std::string& note() const { return note_; }
+    std::string summary() const override { return summary_; }
 
 private:
     MailCode refresh(Deadline deadline, TokenGrant& grant, std::string& detail);
 
     const OAuthAccount& account_;
-    std::string mailbox_, cacheKey_, note_;
+    std::string mailbox_, cacheKey_, note_, summary_;
     SecretText handedOut_; // what a renewal replaces: another apartment may have replaced it already
     std::u16string refreshTarget_;
     HttpsPoster& https_;

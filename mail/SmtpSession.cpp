@@ -469,6 +469,8 @@ MailCode converse(Dialogue& dialogue, SmtpTransport& transport, const ServerAddr
         if (const MailCode status = options.tokens->token(false, dialogue.stepDeadline(), options.credentials->password, why);
             status != Ok)
             return dialogue.refuse(status, why);
+        if (const std::string summary = options.tokens->summary(); !summary.empty())
+            dialogue.tell("token: " + summary);
     }
     const Deadline resolving = Deadline::in(options.stepTimeout);
     if (const MailCode status = transport.connect(server.host, server.port, resolving,

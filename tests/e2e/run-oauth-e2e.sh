@@ -66,7 +66,8 @@ status=$?
 tested=$(tr -d '\r' <"$work/tool-test.out")
 [ "$status" = 0 ] || fail "test: exit $status: $tested"
 for told in "account: stored OAuth account QelSmtp/localhost:$port/oauth, mailbox dispatch@example.com, grant client credentials" \
-    "token endpoint $endpoint/token, scope https://outlook.office365.com/.default" 'C: AUTH XOAUTH2 \[hidden\]' 'S: 235' \
+    "token endpoint $endpoint/token, scope https://outlook.office365.com/.default" 'token: a new access token from .*, valid for [0-9]+ s' \
+    'C: AUTH XOAUTH2 \[hidden\]' 'S: 235' \
     'result 0'; do
     grep -qE -- "$told" <<<"$tested" || fail "test: the output does not say /$told/"
 done
