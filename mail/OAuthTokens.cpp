@@ -148,10 +148,13 @@ OAuthTokens::OAuthTokens(const OAuthAccount& account, std::string mailbox, std::
 
 MailCode OAuthTokens::token(bool renew, Deadline deadline, SecretText& token, std::string& detail)
 {
-    TokenCache::Clock::time_point until;
-    const auto kept = [&] {
+    const auto fromCache = [&] {
+        TokenCache::Clock::time_point until;
+        if (!cache_.find(cacheKey_, token, &until))
+            return false;
         const auto left = std::chrono::duration_cast<std::chrono::seconds>(until - TokenCache::Clock::now());
         summary_ = "an access token kept from an earlier send, used for " + std::to_string(left.count()) + " s more";
+        return true;
     };
     const auto handOut = [&] {
         handedOut_.clear();
@@ -160,16 +163,16 @@ MailCode OAuthTokens::token(bool renew, Deadline deadline, SecretText& token, st
     };
     if (renew)
         cache_.drop(cacheKey_, handedOut_.view());
-    if (cache_.find(cacheKey_, token, &until))
-        return kept(), handOut();
+    if (fromCache())
+        return handOut();
     const TokenCache::Turn turn(cache_, cacheKey_, deadline);
     if (!turn.held()) {
         detail = "another send of this process was still fetching this account's token when Timeout ran out";
         return NoReplyInTime;
     }
     // Whoever held it may have fetched one meanwhile.
-    if (cache_.find(cacheKey_, token, &until))
-        return kept(), handOut();
+    if (fromCache())
+        return handOut();
     if (renew && !cache_.mayRenew(cacheKey_)) {
         detail = "the server refused the access token, and this account's token was renewed less than a minute ago";
         return AuthenticationFailed;

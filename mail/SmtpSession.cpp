@@ -600,7 +600,6 @@ MailCode transact(Dialogue& dialogue, SmtpTransport& transport, const std::vecto
     bool messageStarted = false;   // a byte of it went
     std::optional<Deadline> final; // the whole of it went
     MailCode refusal = Ok, failure = Ok;
-    std::string reason;
     bool refusedFinal = false, closing = false, acceptedSince = false, delivered = false;
     const auto hear = [&](std::size_t i, Deadline deadline, bool isFinal) {
         // After a 421 nothing is worth the final reply's long wait.
@@ -617,7 +616,6 @@ MailCode transact(Dialogue& dialogue, SmtpTransport& transport, const std::vecto
             closing = code == 421;
             // A full mailbox at RCPT is a 452 in all but name (RFC 5321 4.5.3.1.10).
             dialogue.refuseWithReply(verdict, commands[i].kind == Command::Rcpt && code == 552);
-            reason = dialogue.detail();
         }
         return Ok;
     };
@@ -671,7 +669,6 @@ MailCode transact(Dialogue& dialogue, SmtpTransport& transport, const std::vecto
     }
     if (refusal != Ok) {
         untaken = closing && !acceptedSince && (!messageStarted || !refusedFinal);
-        dialogue.refuse(refusal, reason);
         // Closing is the answer to a 354 after a refusal, and all a 421 leaves.
         return closing || dialogue.code() == 354 ? refusal : dialogue.quit(refusal);
     }
@@ -706,9 +703,9 @@ std::string plainDetail(MailCode code)
 
 } // namespace
 
-void closeSession(SmtpTransport& transport, Deadline deadline)
+void closeSession(SmtpTransport& transport)
 {
-    transport.send("QUIT\r\n", deadline);
+    transport.send("QUIT\r\n", Deadline::in(kQuitWait));
 }
 
 MailCode deliver(SmtpTransport& transport, const ServerAddress& server, const Envelope& envelope, MessageData& data,

@@ -147,8 +147,7 @@ struct DeliveryOptions {
 MailCode deliver(SmtpTransport& transport, const ServerAddress& server, const Envelope& envelope, MessageData& data,
                  const DeliveryOptions& options);
 
-// Ends a kept session: QUIT, its reply not awaited, the write itself bounded
-// by `deadline`.
-void closeSession(SmtpTransport& transport, Deadline deadline);
+// Ends a kept session: QUIT, its reply not awaited.
+void closeSession(SmtpTransport& transport);
 
 } // namespace qel::mail

@@ -16,12 +16,9 @@ namespace qel::mailcomponent {
 
 namespace {
 
-// QUIT is written, never answered: closing costs no more than the write.
-constexpr std::chrono::milliseconds kQuitWrite{2000};
-
 void close(std::unique_ptr<KeptSession> session)
 {
-    mail::closeSession(*session->transport, mail::Deadline::in(kQuitWrite));
+    mail::closeSession(*session->transport); // QUIT written, never answered
     session.reset(); // TLS close_notify, bounded by the transport
 }
 
