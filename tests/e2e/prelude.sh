@@ -8,7 +8,18 @@ bits=$1 prefix=$2 build=$3
 here=$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")
 root=$(readlink -f "$here/../..")
 python=/usr/bin/python3
-run() { "$root/scripts/wine-run" "$bits" "$prefix" "$@"; }
+# No program may hang a test: past the bound it is stopped, after its
+# backtraces and the tails of the servers' logs are told on stderr.
+run() {
+    "$here/bounded-wine-run" "${QEL_PROCESS_BOUND:-300}" "$bits" "$prefix" "$@"
+    local status=$?
+    if [ "$status" = 124 ]; then
+        for log in "$work"/*.err "$work"/*/commands.log "$work"/*/requests.log; do
+            [ -s "$log" ] && { echo "--- ${log#"$work"/}"; tail -n 20 "$log"; } >&2
+        done
+    fi
+    return "$status"
+}
 windows_path() { local p; p=$(readlink -f "$1"); echo "Z:${p//\//\\}"; }
 work=$(mktemp -d)
 servers=()
