@@ -10,10 +10,13 @@ namespace {
 // A header starts with a zero byte, which no token, JSON or text has, and
 // has an odd length, which no UTF-16 password (cmdkey's form) has.
 constexpr std::string_view kHeaderMark{"\0qel-parts\0", 11};
-// Rounds of reading while writers replace the value; each is a whole
-// rotation. A head read twice alike proves no damage: a writer may have
-// come back to the same generation with the same value meanwhile.
-constexpr int kReadRounds = 8;
+// Rounds of reading while writers replace the value. A broken round whose
+// head the next round finds changed was a writer at work, not damage, and
+// counts only towards the outer bound. A head read twice alike still proves
+// no damage (a writer may have come back to the same generation with the
+// same value meanwhile), so the value is called damaged only after several.
+constexpr int kBrokenRoundsAlike = 8;
+constexpr int kMostReadRounds = 64;
 
 // FNV-1a: it tells a splice or a damaged part, which is all it is for; the
 // store's protection of the secret is the Credential Manager's.
@@ -112,13 +115,18 @@ Round readOnce(CredentialBlobs& blobs, const std::u16string& target, SecretText&
 
 Stored readParted(CredentialBlobs& blobs, const std::u16string& target, SecretText& user, SecretText& value)
 {
-    SecretText head;
-    for (int round = 0; round < kReadRounds; ++round) {
+    SecretText head, brokenHead;
+    int alike = 0;
+    for (int round = 0; round < kMostReadRounds && alike < kBrokenRoundsAlike; ++round) {
         const Round got = readOnce(blobs, target, head, user, value);
         if (got == Round::Whole)
             return Stored::Found;
         if (got == Round::Absent)
             return Stored::Absent;
+        if (round > 0 && head.view() == brokenHead.view())
+            ++alike;
+        brokenHead.clear();
+        brokenHead.append(head.view());
     }
     user.clear();
     value.clear();
